@@ -1,0 +1,14 @@
+# pelio_add_test(<name> LABELS <label>... SOURCES <file>... [LIBRARIES <lib>...])
+#
+# One GoogleTest executable registered as one CTest test. Labels choose the configurations that
+# run it: "unit" everywhere but the thread and real-time sanitizer builds, "concurrency" also under
+# ThreadSanitizer, "realtime" also under RealtimeSanitizer.
+function(pelio_add_test name)
+  cmake_parse_arguments(ARG "" "" "LABELS;SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()
+
+find_package(Threads REQUIRED)

@@ -1,0 +1,28 @@
+/*
+ * CFPropertyList.h — property lists: strings, data, numbers, booleans, and arrays and
+ * dictionaries (with string keys) of property lists.
+ *
+ * Contract: a deep copy copies every container and leaf into new objects, except the booleans,
+ * which are singletons and come back retained. Anything else inside the list (a URL, a UUID, a
+ * non-string key) makes the copy fail with NULL. With kCFPropertyListImmutable the containers
+ * of the copy are immutable; with either mutable option they are mutable. Allocates.
+ */
+#ifndef PELIO_PLATFORM_CFPROPERTYLIST_H
+#define PELIO_PLATFORM_CFPROPERTYLIST_H
+
+#include <CoreFoundation/CFBase.h>
+
+CF_EXTERN_C_BEGIN
+
+CF_OPTIONS(CFOptionFlags, CFPropertyListMutabilityOptions) {
+    kCFPropertyListImmutable = 0,
+    kCFPropertyListMutableContainers = 1 << 0,
+    kCFPropertyListMutableContainersAndLeaves = 1 << 1
+};
+
+CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef allocator, CFPropertyListRef propertyList,
+                                               CFOptionFlags mutabilityOption);
+
+CF_EXTERN_C_END
+
+#endif /* PELIO_PLATFORM_CFPROPERTYLIST_H */
