@@ -1,0 +1,353 @@
+#include "hal/CustomProperty.h"
+#include "hal/Object.h"
+
+#include "hal/Context.h"
+#include "hal/Dispatcher.h"
+#include "hal/Tracer.h"
+
+#include "CapturingTracer.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// For comparing lists of records; internal, so it cannot clash with another test's.
+static bool operator==(const AudioServerPlugInCustomPropertyInfo& left, const AudioServerPlugInCustomPropertyInfo& right)
+{
+    return left.mSelector == right.mSelector && left.mPropertyDataType == right.mPropertyDataType
+        && left.mQualifierDataType == right.mQualifierDataType;
+}
+
+namespace {
+
+using hal::MakeObject;
+using hal::Object;
+using pelio::test::CapturingTracer;
+using Lines = std::vector<std::string>;
+
+constexpr pid_t kClientPID = 42;
+
+Lines MessagesOf(const Lines& lines)
+{
+    if (lines.size() < 2) {
+        ADD_FAILURE() << "expected a begin and an end line, got " << lines.size() << " lines";
+        return {};
+    }
+    return Lines(lines.begin() + 1, lines.end() - 1);
+}
+
+CFStringRef MakeString(const char* text)
+{
+    return CFStringCreateWithCString(kCFAllocatorDefault, text, kCFStringEncodingUTF8);
+}
+
+class CustomPropertyTest : public ::testing::Test
+{
+protected:
+    AudioObjectPropertyAddress Address(AudioObjectPropertySelector selector,
+                                       AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal)
+    {
+        return AudioObjectPropertyAddress{selector, scope, kAudioObjectPropertyElementMain};
+    }
+
+    std::shared_ptr<CapturingTracer> tracer =
+        std::make_shared<CapturingTracer>(hal::Tracer::Mode::Stderr, hal::Tracer::Style::Flat);
+    std::shared_ptr<const hal::Context> context =
+        std::make_shared<const hal::Context>(tracer, std::make_shared<hal::Dispatcher>(nullptr, 1000));
+    std::shared_ptr<Object> object = MakeObject<Object>(context, "Object");
+};
+
+TEST(CustomPropertyRecordTest, CreateWrapsTypedCallbacksAndLeavesEmptyOnesEmpty)
+{
+    CFStringRef received = nullptr;
+    auto property = hal::CustomProperty::Create<CFStringRef>(
+        kAudioServerPlugInCustomPropertyDataTypeCFString, [] { return CFSTR("text"); },
+        [&received](CFStringRef value) { received = value; });
+    EXPECT_EQ(property->GetDataType(), kAudioServerPlugInCustomPropertyDataTypeCFString);
+    EXPECT_EQ(property->GetDataSize(), 8u);
+    ASSERT_TRUE(property->HasGetter());
+    ASSERT_TRUE(property->HasSetter());
+
+    // The host's buffers need not be aligned for a pointer.
+    std::array<unsigned char, 9> buffer{};
+    property->Get(buffer.data() + 1);
+    CFStringRef written = nullptr;
+    std::memcpy(&written, buffer.data() + 1, sizeof written);
+    EXPECT_EQ(written, CFSTR("text"));
+    property->Set(buffer.data() + 1);
+    EXPECT_EQ(received, CFSTR("text"));
+
+    auto readOnly = hal::CustomProperty::Create<CFPropertyListRef>(
+        kAudioServerPlugInCustomPropertyDataTypeCFPropertyList, [] { return CFPropertyListRef(CFSTR("list")); },
+        nullptr);
+    EXPECT_EQ(readOnly->GetDataType(), kAudioServerPlugInCustomPropertyDataTypeCFPropertyList);
+    EXPECT_TRUE(readOnly->HasGetter());
+    EXPECT_FALSE(readOnly->HasSetter());
+}
+
+TEST_F(CustomPropertyTest, CustomPropertyListHasOneRecordPerSelectorInAscendingOrder)
+{
+    object->RegisterCustomProperty('zzz2', Object::PropertyListGetter([] { return CFPropertyListRef(CFSTR("z")); }),
+                                   nullptr);
+    object->RegisterCustomProperty('aaa1', Object::StringGetter([] { return CFSTR("first"); }), nullptr);
+    // Registering a selector again replaces the property, kind included.
+    object->RegisterCustomProperty('aaa1', Object::PropertyListGetter([] { return CFPropertyListRef(CFSTR("second")); }),
+                                   nullptr);
+
+    const std::vector<AudioServerPlugInCustomPropertyInfo> expected{
+        {'aaa1', kAudioServerPlugInCustomPropertyDataTypeCFPropertyList, kAudioServerPlugInCustomPropertyDataTypeNone},
+        {'zzz2', kAudioServerPlugInCustomPropertyDataTypeCFPropertyList, kAudioServerPlugInCustomPropertyDataTypeNone}};
+    EXPECT_EQ(object->GetCustomProperties(), expected);
+
+    const AudioObjectPropertyAddress address = Address('aaa1');
+    CFPropertyListRef value = nullptr;
+    UInt32 size = 0;
+    ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value), 0);
+    EXPECT_EQ(value, CFSTR("second"));
+}
+
+TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingIt)
+{
+    CFStringRef kept = MakeString("kept value");
+    ASSERT_EQ(CFGetRetainCount(kept), 1);
+    // The getter hands out a reference of its own, which the host releases when done.
+    object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
+                                   nullptr);
+    const AudioObjectPropertyAddress address = Address('strg');
+
+    CFStringRef received = nullptr;
+    UInt32 size = 0;
+    ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof received, &size,
+                                      &received),
+              0);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(received, kept);
+    EXPECT_EQ(CFGetRetainCount(kept), 2) << "one count for the object, one for the host; none kept in between";
+
+    CFRelease(received); // as the host does
+    EXPECT_EQ(CFGetRetainCount(kept), 1);
+    CFRelease(kept);
+}
+
+TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwnership)
+{
+    CFStringRef kept = MakeString("before");
+    CFIndex countSeenBySetter = 0;
+    int setterCalls = 0;
+    object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
+                                   Object::StringSetter([&](CFStringRef value) {
+                                       ++setterCalls;
+                                       countSeenBySetter = CFGetRetainCount(value);
+                                       // A setter that keeps the value retains it.
+                                       CFRetain(value);
+                                       CFRelease(kept);
+                                       kept = value;
+                                   }));
+    const AudioObjectPropertyAddress address = Address('strg');
+
+    CFStringRef incoming = MakeString("after");
+    ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
+    EXPECT_EQ(setterCalls, 1);
+    EXPECT_EQ(countSeenBySetter, 1) << "the setter gets the host's reference as it is";
+    EXPECT_EQ(kept, incoming);
+    EXPECT_EQ(CFGetRetainCount(incoming), 2);
+
+    CFRelease(incoming); // the host's own reference
+    EXPECT_EQ(CFGetRetainCount(kept), 1);
+
+    CFStringRef readBack = nullptr;
+    UInt32 size = 0;
+    ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof readBack, &size,
+                                      &readBack),
+              0);
+    EXPECT_TRUE(CFEqual(readBack, CFSTR("after")));
+    CFRelease(readBack);
+    CFRelease(kept);
+}
+
+TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
+{
+    const SInt64 initial = 7;
+    CFPropertyListRef kept = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &initial);
+    object->RegisterCustomProperty('plst', Object::PropertyListGetter([&] { return CFRetain(kept); }),
+                                   Object::PropertyListSetter([&](CFPropertyListRef value) {
+                                       CFRetain(value);
+                                       CFRelease(kept);
+                                       kept = value;
+                                   }));
+    const AudioObjectPropertyAddress address = Address('plst');
+    EXPECT_EQ(object->GetCustomProperties().at(0).mPropertyDataType,
+              kAudioServerPlugInCustomPropertyDataTypeCFPropertyList);
+
+    const SInt64 next = 11;
+    CFPropertyListRef incoming = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &next);
+    ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
+    CFRelease(incoming);
+
+    CFPropertyListRef received = nullptr;
+    UInt32 size = 0;
+    ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof received, &size,
+                                      &received),
+              0);
+    SInt64 value = 0;
+    ASSERT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(received), kCFNumberSInt64Type, &value));
+    EXPECT_EQ(value, 11);
+    EXPECT_EQ(CFGetRetainCount(received), 2);
+    CFRelease(received);
+    EXPECT_EQ(CFGetRetainCount(kept), 1);
+    CFRelease(kept);
+}
+
+// 'strg' reads and writes; 'nget' has no getter; 'nset' has no setter.
+class CustomPropertyStatusTest : public CustomPropertyTest
+{
+protected:
+    CustomPropertyStatusTest()
+    {
+        object->RegisterCustomProperty('strg', Object::StringGetter([this] {
+                                           ++getterCalls;
+                                           return CFSTR("value");
+                                       }),
+                                       Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
+        object->RegisterCustomProperty('nget', nullptr, Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
+        object->RegisterCustomProperty('nset', Object::PropertyListGetter([this] {
+                                           ++getterCalls;
+                                           return CFPropertyListRef(CFSTR("list"));
+                                       }),
+                                       nullptr);
+    }
+
+    int getterCalls = 0;
+    int setterCalls = 0;
+};
+
+TEST_F(CustomPropertyStatusTest, GetPropertyDataChecksGetterThenSizeThenPointers)
+{
+    constexpr UInt32 kUntouchedSize = 0xEEEEEEEE;
+    const UInt32 qualifier = 'qual';
+    struct Case {
+        const char* description;
+        AudioObjectPropertySelector selector;
+        bool otherObject;
+        UInt32 inDataSize;
+        bool qualifier;
+        bool sizePointer;
+        bool dataPointer;
+        OSStatus status;
+        UInt32 outDataSize;
+        bool valueWritten;
+        Lines messages;
+    };
+    const Case cases[] = {
+        {"exact buffer", 'strg', false, 8, false, true, true, 0, 8, true, {"returning property from custom property map"}},
+        {"larger buffer", 'strg', false, 16, false, true, true, 0, 8, true, {"returning property from custom property map"}},
+        {"a qualifier is not read", 'strg', false, 8, true, true, true, 0, 8, true,
+         {"returning property from custom property map"}},
+        {"buffer too small", 'strg', false, 4, false, true, true, kAudioHardwareBadPropertySizeError, kUntouchedSize,
+         false, {"not enough space: need 8, avail 4"}},
+        {"no size pointer", 'strg', false, 8, false, false, true, 0, kUntouchedSize, true,
+         {"size buffer is null", "returning property from custom property map"}},
+        {"no data pointer", 'strg', false, 8, false, true, false, 0, 8, false, {"data buffer is null"}},
+        {"no getter, before the size", 'nget', false, 4, false, true, true, kAudioHardwareUnknownPropertyError,
+         kUntouchedSize, false, {"property does not have getter"}},
+        {"read-only property reads", 'nset', false, 8, false, true, true, 0, 8, true,
+         {"returning property from custom property map"}},
+        {"unknown selector", 'none', false, 8, false, true, true, kAudioHardwareUnknownPropertyError, kUntouchedSize,
+         false, {"property not found"}},
+        {"another object's ID", 'strg', true, 8, false, true, true, kAudioHardwareBadObjectError, kUntouchedSize, false,
+         {"object not found"}},
+    };
+
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.description);
+        const AudioObjectPropertyAddress address = Address(testCase.selector);
+        std::array<CFTypeRef, 2> buffer{nullptr, nullptr};
+        UInt32 outDataSize = kUntouchedSize;
+        getterCalls = 0;
+        tracer->ClearLines();
+
+        const OSStatus status = object->GetPropertyData(
+            testCase.otherObject ? object->GetID() + 1 : object->GetID(), kClientPID, &address,
+            testCase.qualifier ? sizeof qualifier : 0, testCase.qualifier ? &qualifier : nullptr, testCase.inDataSize,
+            testCase.sizePointer ? &outDataSize : nullptr, testCase.dataPointer ? buffer.data() : nullptr);
+
+        EXPECT_EQ(status, testCase.status);
+        EXPECT_EQ(outDataSize, testCase.outDataSize);
+        EXPECT_EQ(getterCalls, testCase.valueWritten ? 1 : 0);
+        EXPECT_EQ(buffer[0] != nullptr, testCase.valueWritten);
+        EXPECT_EQ(buffer[1], nullptr) << "one reference only";
+        EXPECT_EQ(MessagesOf(tracer->GetLines()), testCase.messages);
+    }
+}
+
+TEST_F(CustomPropertyStatusTest, SetPropertyDataChecksSetterThenExactSizeThenData)
+{
+    struct Case {
+        const char* description;
+        AudioObjectPropertySelector selector;
+        bool otherObject;
+        UInt32 inDataSize;
+        bool data;
+        OSStatus status;
+        Lines messages;
+    };
+    const Case cases[] = {
+        {"exact size", 'strg', false, 8, true, 0, {"setting property in custom property map"}},
+        {"too small", 'strg', false, 4, true, kAudioHardwareBadPropertySizeError, {"invalid size: should be 8, got 4"}},
+        {"larger is refused too", 'strg', false, 16, true, kAudioHardwareBadPropertySizeError,
+         {"invalid size: should be 8, got 16"}},
+        {"no data", 'strg', false, 8, false, kAudioHardwareIllegalOperationError, {"input buffer is null"}},
+        {"no data, size checked first", 'strg', false, 0, false, kAudioHardwareBadPropertySizeError,
+         {"invalid size: should be 8, got 0"}},
+        {"write-only property writes", 'nget', false, 8, true, 0, {"setting property in custom property map"}},
+        {"no setter, before the size", 'nset', false, 4, true, kAudioHardwareUnknownPropertyError,
+         {"property does not have setter"}},
+        {"unknown selector", 'none', false, 8, true, kAudioHardwareUnknownPropertyError, {"property not found"}},
+        {"another object's ID", 'strg', true, 8, true, kAudioHardwareBadObjectError, {"object not found"}},
+    };
+
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.description);
+        const AudioObjectPropertyAddress address = Address(testCase.selector);
+        const std::array<CFTypeRef, 2> data{CFSTR("new value"), nullptr};
+        setterCalls = 0;
+        tracer->ClearLines();
+
+        const OSStatus status = object->SetPropertyData(testCase.otherObject ? object->GetID() + 1 : object->GetID(),
+                                                        kClientPID, &address, 0, nullptr, testCase.inDataSize,
+                                                        testCase.data ? data.data() : nullptr);
+
+        EXPECT_EQ(status, testCase.status);
+        EXPECT_EQ(setterCalls, testCase.status == 0 ? 1 : 0);
+        EXPECT_EQ(MessagesOf(tracer->GetLines()), testCase.messages);
+    }
+}
+
+TEST_F(CustomPropertyTest, ACallbackThatThrowsBecomesAStatusNotAnException)
+{
+    object->RegisterCustomProperty('thrw', Object::StringGetter([]() -> CFStringRef { throw std::runtime_error("no value"); }),
+                                   Object::StringSetter([](CFStringRef) { throw 17; }));
+    const AudioObjectPropertyAddress address = Address('thrw');
+    CFStringRef value = CFSTR("unchanged");
+    UInt32 size = 0;
+
+    tracer->ClearLines();
+    EXPECT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value),
+              kAudioHardwareUnspecifiedError);
+    EXPECT_EQ(value, CFSTR("unchanged"));
+    EXPECT_EQ(MessagesOf(tracer->GetLines()),
+              (Lines{"returning property from custom property map", "caught exception: no value"}));
+
+    tracer->ClearLines();
+    EXPECT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &value),
+              kAudioHardwareUnspecifiedError);
+    EXPECT_EQ(MessagesOf(tracer->GetLines()),
+              (Lines{"setting property in custom property map", "caught unknown exception"}));
+}
+
+} // namespace
