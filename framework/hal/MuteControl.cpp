@@ -114,44 +114,18 @@ OSStatus MuteControl::SetIsMutedImpl(bool isMuted)
 Boolean MuteControl::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                                  const AudioObjectPropertyAddress* inAddress) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "MuteControl::HasProperty()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    Boolean hasProperty = false;
-    // A yes/no answer has no status to carry a failure, so one ends as "no", with status 0.
-    PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-        } else if (inObjectID == GetID() && IsOwnSelector(inAddress->mSelector)) {
-            tracer.Message("returning HasProperty=true");
-            hasProperty = true;
-        } else {
-            hasProperty = Object::HasProperty(inObjectID, inClientProcessID, inAddress);
-        }
-        return kAudioHardwareNoError;
-    });
-    return hasProperty;
+    return RunHasProperty("MuteControl::HasProperty()", inObjectID, inClientProcessID, inAddress, IsOwnSelector,
+                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus MuteControl::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                          const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "MuteControl::IsPropertySettable()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "MuteControl::IsPropertySettable()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
         }
@@ -170,21 +144,14 @@ OSStatus MuteControl::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClie
                                           const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                           const void* inQualifierData, UInt32* outDataSize) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "MuteControl::GetPropertyDataSize()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .OutDataSize = outDataSize};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "MuteControl::GetPropertyDataSize()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .OutDataSize = outDataSize},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                                inQualifierData, outDataSize);
@@ -204,23 +171,16 @@ OSStatus MuteControl::GetPropertyData(AudioObjectID inObjectID, pid_t inClientPr
                                       const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                       void* outData) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "MuteControl::GetPropertyData()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .OutDataSize = outDataSize,
-                                      .OutData = outData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "MuteControl::GetPropertyData()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .OutDataSize = outDataSize,
+                                 .OutData = outData},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                            inQualifierData, inDataSize, outDataSize, outData);
@@ -261,22 +221,15 @@ OSStatus MuteControl::SetPropertyData(AudioObjectID inObjectID, pid_t inClientPr
                                       const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                       const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "MuteControl::SetPropertyData()",
-                                      .Flags = 0,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .InData = inData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "MuteControl::SetPropertyData()",
+                                 .Flags = 0,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .InData = inData},
+                                [&](Tracer& tracer) -> OSStatus {
         // Scope and element go to the base too, which does not know them.
         if (inObjectID != GetID() || inAddress->mSelector != kAudioBooleanControlPropertyValue) {
             return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,

@@ -306,6 +306,11 @@ std::vector<AudioServerPlugInCustomPropertyInfo> Object::GetCustomProperties() c
 
 // ---- Base property protocol --------------------------------------------------------------------
 
+Tracer& Object::GetTracer() const noexcept
+{
+    return *mContext->Tracer;
+}
+
 bool Object::IsBaseSelector(AudioObjectPropertySelector selector) noexcept
 {
     switch (selector) {
@@ -323,42 +328,18 @@ bool Object::IsBaseSelector(AudioObjectPropertySelector selector) noexcept
 Boolean Object::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                             const AudioObjectPropertyAddress* inAddress) const
 {
-    Tracer& tracer = *mContext->Tracer;
-    const Tracer::Operation operation{.Name = "Object::HasProperty()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = mObjectID,
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    Boolean hasProperty = false;
-    // A yes/no answer has no status to carry a failure, so one ends as "no", with status 0.
-    PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-        } else if (inObjectID == mObjectID && IsBaseSelector(inAddress->mSelector)) {
-            tracer.Message("returning HasProperty=true");
-            hasProperty = true;
-        } else {
-            hasProperty = HasPropertyFallback(inObjectID, inClientProcessID, inAddress);
-        }
-        return kAudioHardwareNoError;
-    });
-    return hasProperty;
+    return RunHasProperty("Object::HasProperty()", inObjectID, inClientProcessID, inAddress, IsBaseSelector,
+                          [&] { return HasPropertyFallback(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus Object::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                     const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    Tracer& tracer = *mContext->Tracer;
-    const Tracer::Operation operation{.Name = "Object::IsPropertySettable()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = mObjectID,
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Object::IsPropertySettable()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
             return IsPropertySettableFallback(inObjectID, inClientProcessID, inAddress, outIsSettable);
         }
@@ -376,20 +357,14 @@ OSStatus Object::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientPro
                                      const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                      const void* inQualifierData, UInt32* outDataSize) const
 {
-    Tracer& tracer = *mContext->Tracer;
-    const Tracer::Operation operation{.Name = "Object::GetPropertyDataSize()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = mObjectID,
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .OutDataSize = outDataSize};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Object::GetPropertyDataSize()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .OutDataSize = outDataSize},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
             return GetPropertyDataSizeFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                                inQualifierData, outDataSize);
@@ -415,22 +390,16 @@ OSStatus Object::GetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                  void* outData) const
 {
-    Tracer& tracer = *mContext->Tracer;
-    const Tracer::Operation operation{.Name = "Object::GetPropertyData()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = mObjectID,
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .OutDataSize = outDataSize,
-                                      .OutData = outData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Object::GetPropertyData()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .OutDataSize = outDataSize,
+                                 .OutData = outData},
+                                [&](Tracer& /*tracer*/) -> OSStatus {
         if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
             return GetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                            inQualifierData, inDataSize, outDataSize, outData);
@@ -491,21 +460,15 @@ OSStatus Object::SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                  const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    Tracer& tracer = *mContext->Tracer;
-    const Tracer::Operation operation{.Name = "Object::SetPropertyData()",
-                                      .Flags = 0,
-                                      .ObjectID = mObjectID,
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .InData = inData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Object::SetPropertyData()",
+                                 .Flags = 0,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .InData = inData},
+                                [&](Tracer& /*tracer*/) -> OSStatus {
         // No base property is settable: the base selectors end as unknown in the fallback.
         return SetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize, inQualifierData,
                                        inDataSize, inData);

@@ -30,10 +30,14 @@
 // last reference it held after releasing the owner's mutex; a destructor takes the write mutex of
 // each object it still owns, briefly, and no other.
 //
-// Errors reach the caller as statuses: no property operation lets an exception out.
+// Errors reach the caller as statuses: no property operation lets an exception out. Derived
+// classes get that, and the same trace frame as the base, by running their property operations
+// through RunPropertyOperation and RunHasProperty.
 
 #include "hal/CustomProperty.h"
 #include "hal/DoubleBuffer.h"
+#include "hal/PropertyProtocol.h"
+#include "hal/Tracer.h"
 
 #include <CoreAudio/AudioServerPlugIn.h>
 #include <CoreFoundation/CoreFoundation.h>
@@ -162,6 +166,57 @@ protected:
            AudioObjectID objectID = kAudioObjectUnknown);
 
     const char* GetClassName() const noexcept { return mClassName; }
+
+    // The tracer of this object's context, which lives as long as the object.
+    Tracer& GetTracer() const noexcept;
+
+    // The frame of every property operation but HasProperty: runs `work(tracer)` as the traced
+    // operation `operation` of this object (its ObjectID is filled in here), after refusing a null
+    // address ("address is null", kAudioHardwareIllegalOperationError). `work` may therefore read
+    // the address; it returns the operation's status.
+    template <class Work>
+    OSStatus RunPropertyOperation(Tracer::Operation operation, Work&& work) const noexcept
+    {
+        operation.ObjectID = GetID();
+        Tracer& tracer = GetTracer();
+        return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
+            if (operation.PropertyAddress == nullptr) {
+                tracer.Message("address is null");
+                return kAudioHardwareIllegalOperationError;
+            }
+            return std::forward<Work>(work)(tracer);
+        });
+    }
+
+    // The whole of a class's HasProperty, traced as `name`: true for the selectors that
+    // `isOwnSelector` accepts on this object, otherwise the answer of `askBase()`, the base
+    // class's HasProperty. A yes/no answer has no status to carry a failure, so a null address or
+    // an exception ends as "no", with status 0.
+    template <class IsOwnSelector, class AskBase>
+    Boolean RunHasProperty(const char* name, AudioObjectID inObjectID, pid_t inClientProcessID,
+                           const AudioObjectPropertyAddress* inAddress, IsOwnSelector&& isOwnSelector,
+                           AskBase&& askBase) const noexcept
+    {
+        Tracer& tracer = GetTracer();
+        const Tracer::Operation operation{.Name = name,
+                                          .Flags = Tracer::Operation::ReadOnly,
+                                          .ObjectID = GetID(),
+                                          .ClientPID = inClientProcessID,
+                                          .PropertyAddress = inAddress};
+        Boolean hasProperty = false;
+        PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
+            if (inAddress == nullptr) {
+                tracer.Message("address is null");
+            } else if (inObjectID == GetID() && isOwnSelector(inAddress->mSelector)) {
+                tracer.Message("returning HasProperty=true");
+                hasProperty = true;
+            } else {
+                hasProperty = askBase();
+            }
+            return kAudioHardwareNoError;
+        });
+        return hasProperty;
+    }
 
 private:
     template <class T, class... Arguments>

@@ -552,43 +552,19 @@ void Stream::ApplyProcessing(Float32* samples, UInt32 frameCount, UInt32 channel
 Boolean Stream::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                             const AudioObjectPropertyAddress* inAddress) const
 {
-    Tracer& tracer = TracerOf(*this);
-    const Tracer::Operation operation{.Name = "Stream::HasProperty()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    Boolean hasProperty = false;
-    PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return 0;
-        }
-        if (inObjectID == GetID() && FindProperty(inAddress->mSelector).has_value()) {
-            tracer.Message("returning HasProperty=true");
-            hasProperty = true;
-            return 0;
-        }
-        hasProperty = Object::HasProperty(inObjectID, inClientProcessID, inAddress);
-        return 0;
-    });
-    return hasProperty;
+    const auto isOwnSelector = [](AudioObjectPropertySelector selector) { return FindProperty(selector).has_value(); };
+    return RunHasProperty("Stream::HasProperty()", inObjectID, inClientProcessID, inAddress, isOwnSelector,
+                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus Stream::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                     const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    Tracer& tracer = TracerOf(*this);
-    const Tracer::Operation operation{.Name = "Stream::IsPropertySettable()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Stream::IsPropertySettable()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress},
+                                [&](Tracer& tracer) -> OSStatus {
         const auto property = FindProperty(inAddress->mSelector);
         if (inObjectID != GetID() || !property.has_value()) {
             return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
@@ -611,20 +587,14 @@ OSStatus Stream::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientPro
                                      const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                      const void* inQualifierData, UInt32* outDataSize) const
 {
-    Tracer& tracer = TracerOf(*this);
-    const Tracer::Operation operation{.Name = "Stream::GetPropertyDataSize()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .OutDataSize = outDataSize};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Stream::GetPropertyDataSize()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .OutDataSize = outDataSize},
+                                [&](Tracer& tracer) -> OSStatus {
         const auto property = FindProperty(inAddress->mSelector);
         if (inObjectID != GetID() || !property.has_value()) {
             return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
@@ -660,22 +630,16 @@ OSStatus Stream::GetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                  void* outData) const
 {
-    Tracer& tracer = TracerOf(*this);
-    const Tracer::Operation operation{.Name = "Stream::GetPropertyData()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .OutDataSize = outDataSize,
-                                      .OutData = outData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Stream::GetPropertyData()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .OutDataSize = outDataSize,
+                                 .OutData = outData},
+                                [&](Tracer& /*tracer*/) -> OSStatus {
         if (inObjectID != GetID() || !FindProperty(inAddress->mSelector).has_value()) {
             return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                            inQualifierData, inDataSize, outDataSize, outData);
@@ -728,21 +692,15 @@ OSStatus Stream::SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                  const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    Tracer& tracer = TracerOf(*this);
-    const Tracer::Operation operation{.Name = "Stream::SetPropertyData()",
-                                      .Flags = 0,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .InData = inData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "Stream::SetPropertyData()",
+                                 .Flags = 0,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .InData = inData},
+                                [&](Tracer& /*tracer*/) -> OSStatus {
         const auto property = FindProperty(inAddress->mSelector);
         if (inObjectID != GetID() || !property.has_value() || !property->IsSettable) {
             return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,

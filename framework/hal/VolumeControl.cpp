@@ -256,44 +256,18 @@ OSStatus VolumeControl::SetScalarValue(Float32 scalar)
 Boolean VolumeControl::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                                    const AudioObjectPropertyAddress* inAddress) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "VolumeControl::HasProperty()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    Boolean hasProperty = false;
-    // A yes/no answer has no status to carry a failure, so one ends as "no", with status 0.
-    PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-        } else if (inObjectID == GetID() && IsOwnSelector(inAddress->mSelector)) {
-            tracer.Message("returning HasProperty=true");
-            hasProperty = true;
-        } else {
-            hasProperty = Object::HasProperty(inObjectID, inClientProcessID, inAddress);
-        }
-        return kAudioHardwareNoError;
-    });
-    return hasProperty;
+    return RunHasProperty("VolumeControl::HasProperty()", inObjectID, inClientProcessID, inAddress, IsOwnSelector,
+                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus VolumeControl::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                            const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "VolumeControl::IsPropertySettable()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "VolumeControl::IsPropertySettable()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
         }
@@ -312,21 +286,14 @@ OSStatus VolumeControl::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inCl
                                             const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                             const void* inQualifierData, UInt32* outDataSize) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "VolumeControl::GetPropertyDataSize()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .OutDataSize = outDataSize};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "VolumeControl::GetPropertyDataSize()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .OutDataSize = outDataSize},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                                inQualifierData, outDataSize);
@@ -347,23 +314,16 @@ OSStatus VolumeControl::GetPropertyData(AudioObjectID inObjectID, pid_t inClient
                                         const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                         void* outData) const
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "VolumeControl::GetPropertyData()",
-                                      .Flags = Tracer::Operation::ReadOnly,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .OutDataSize = outDataSize,
-                                      .OutData = outData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "VolumeControl::GetPropertyData()",
+                                 .Flags = Tracer::Operation::ReadOnly,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .OutDataSize = outDataSize,
+                                 .OutData = outData},
+                                [&](Tracer& tracer) -> OSStatus {
         if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
             return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                            inQualifierData, inDataSize, outDataSize, outData);
@@ -443,22 +403,15 @@ OSStatus VolumeControl::SetPropertyData(AudioObjectID inObjectID, pid_t inClient
                                         const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                         const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    const std::shared_ptr<const Context> context = GetContext();
-    Tracer& tracer = *context->Tracer;
-    const Tracer::Operation operation{.Name = "VolumeControl::SetPropertyData()",
-                                      .Flags = 0,
-                                      .ObjectID = GetID(),
-                                      .ClientPID = inClientProcessID,
-                                      .PropertyAddress = inAddress,
-                                      .QualifierDataSize = inQualifierDataSize,
-                                      .QualifierData = inQualifierData,
-                                      .InDataSize = inDataSize,
-                                      .InData = inData};
-    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        if (inAddress == nullptr) {
-            tracer.Message("address is null");
-            return kAudioHardwareIllegalOperationError;
-        }
+    return RunPropertyOperation({.Name = "VolumeControl::SetPropertyData()",
+                                 .Flags = 0,
+                                 .ClientPID = inClientProcessID,
+                                 .PropertyAddress = inAddress,
+                                 .QualifierDataSize = inQualifierDataSize,
+                                 .QualifierData = inQualifierData,
+                                 .InDataSize = inDataSize,
+                                 .InData = inData},
+                                [&](Tracer& tracer) -> OSStatus {
         // The read-only selectors of the control go to the base too, which does not know them.
         if (inObjectID != GetID() || !IsSettableSelector(inAddress->mSelector)) {
             return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
