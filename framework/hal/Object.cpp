@@ -2,15 +2,12 @@
 
 #include "hal/CodeNames.h"
 #include "hal/Context.h"
-#include "hal/Convert.h"
 #include "hal/Dispatcher.h"
-#include "hal/PrintfFormat.h"
 #include "hal/PropertyProtocol.h"
 #include "hal/Tracer.h"
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 #include <string>
 
 namespace hal {
@@ -22,32 +19,6 @@ constexpr UInt32 kObjectIDSize = sizeof(AudioObjectID);
 constexpr UInt32 kCustomPropertyInfoSize = sizeof(AudioServerPlugInCustomPropertyInfo);
 static_assert(kObjectIDSize == 4 && kCustomPropertyInfoSize == 12,
               "the host reads owned object IDs and custom property records in these sizes");
-
-using ListFormat = PrintfFormat<const char*, UInt32, UInt32>;
-
-// Writes as many whole elements of `list` as the host's buffer holds: a short buffer truncates,
-// it never fails.
-template <class Element>
-OSStatus WriteList(Tracer& tracer, ListFormat message, const std::vector<Element>& list, UInt32 inDataSize,
-                   UInt32* outDataSize, void* outData)
-{
-    const UInt32 length = static_cast<UInt32>(list.size());
-    const UInt32 count = std::min<UInt32>(length, inDataSize / sizeof(Element));
-    if (outDataSize != nullptr) {
-        *outDataSize = count * static_cast<UInt32>(sizeof(Element));
-    } else {
-        tracer.Message("size buffer is null");
-    }
-    if (outData == nullptr) {
-        tracer.Message("data buffer is null");
-        return kAudioHardwareNoError;
-    }
-    // The host's buffer need not be aligned for the element type.
-    std::memcpy(outData, list.data(), count * sizeof(Element));
-    const std::string text = Convert::FormatArray(std::span<const Element>(list));
-    tracer.Message(message, text.c_str(), count, length);
-    return kAudioHardwareNoError;
-}
 
 } // namespace
 
@@ -415,27 +386,22 @@ OSStatus Object::AnswerGetPropertyData(const AudioObjectPropertyAddress& address
     switch (address.mSelector) {
     case kAudioObjectPropertyOwnedObjects:
         // The qualifier is not read: a class-ID qualifier does not narrow the list.
-        return WriteList(tracer, "returning OwnedObjectIDs=%s (%u/%u)", GetOwnedObjectIDs(address.mScope, 0),
+        return PropertyProtocol::WriteList(tracer, "returning OwnedObjectIDs=%s (%u/%u)", GetOwnedObjectIDs(address.mScope, 0),
                          inDataSize, outDataSize, outData);
     case kAudioObjectPropertyCustomPropertyInfoList:
-        return WriteList(tracer, "returning CustomProperties=%s (%u/%u)", GetCustomProperties(), inDataSize,
+        return PropertyProtocol::WriteList(tracer, "returning CustomProperties=%s (%u/%u)", GetCustomProperties(), inDataSize,
                          outDataSize, outData);
     default:
         break;
     }
 
-    if (inDataSize < kScalarSize) {
-        tracer.Message("not enough space: need %u, avail %u", kScalarSize, inDataSize);
+    switch (PropertyProtocol::CheckOutputBuffer(tracer, kScalarSize, inDataSize, outDataSize, outData)) {
+    case PropertyProtocol::OutputBuffer::TooSmall:
         return kAudioHardwareBadPropertySizeError;
-    }
-    if (outDataSize != nullptr) {
-        *outDataSize = kScalarSize;
-    } else {
-        tracer.Message("size buffer is null");
-    }
-    if (outData == nullptr) {
-        tracer.Message("data buffer is null");
+    case PropertyProtocol::OutputBuffer::Absent:
         return kAudioHardwareNoError;
+    case PropertyProtocol::OutputBuffer::Ready:
+        break;
     }
     UInt32 value = 0;
     switch (address.mSelector) {
@@ -568,19 +534,13 @@ OSStatus Object::GetPropertyDataFallback(AudioObjectID inObjectID, pid_t /*inCli
         tracer.Message("property does not have getter");
         return kAudioHardwareUnknownPropertyError;
     }
-    const UInt32 size = property.GetDataSize();
-    if (inDataSize < size) {
-        tracer.Message("not enough space: need %u, avail %u", size, inDataSize);
+    switch (PropertyProtocol::CheckOutputBuffer(tracer, property.GetDataSize(), inDataSize, outDataSize, outData)) {
+    case PropertyProtocol::OutputBuffer::TooSmall:
         return kAudioHardwareBadPropertySizeError;
-    }
-    if (outDataSize != nullptr) {
-        *outDataSize = size;
-    } else {
-        tracer.Message("size buffer is null");
-    }
-    if (outData == nullptr) {
-        tracer.Message("data buffer is null");
+    case PropertyProtocol::OutputBuffer::Absent:
         return kAudioHardwareNoError;
+    case PropertyProtocol::OutputBuffer::Ready:
+        break;
     }
     tracer.Message("returning property from custom property map");
     property.Get(outData);
@@ -607,16 +567,10 @@ OSStatus Object::SetPropertyDataFallback(AudioObjectID inObjectID, pid_t /*inCli
         tracer.Message("property does not have setter");
         return kAudioHardwareUnknownPropertyError;
     }
-    const UInt32 size = property.GetDataSize();
-    // Exactly one reference: a larger buffer is refused as well, since it cannot be what the
-    // host meant to send.
-    if (inDataSize != size) {
-        tracer.Message("invalid size: should be %u, got %u", size, inDataSize);
-        return kAudioHardwareBadPropertySizeError;
-    }
-    if (inData == nullptr) {
-        tracer.Message("input buffer is null");
-        return kAudioHardwareIllegalOperationError;
+    // Exactly one reference: a larger buffer is refused as well.
+    if (const OSStatus status = PropertyProtocol::CheckInputBuffer(tracer, property.GetDataSize(), inDataSize, inData);
+        status != kAudioHardwareNoError) {
+        return status;
     }
     tracer.Message("setting property in custom property map");
     property.Set(inData);

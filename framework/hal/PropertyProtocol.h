@@ -9,14 +9,20 @@
 // nothing themselves (the work that RunTraced runs, and an enabled tracer, may); they belong on
 // the host's property threads and setters, not on the real-time IO thread.
 
+#include "hal/Convert.h"
+#include "hal/PrintfFormat.h"
 #include "hal/Tracer.h"
 
 #include <CoreAudio/AudioServerPlugIn.h>
 
+#include <algorithm>
 #include <cstring>
+#include <span>
+#include <string>
 #include <exception>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace hal::PropertyProtocol {
 
@@ -57,6 +63,38 @@ OutputBuffer CheckOutputBuffer(Tracer& tracer, UInt32 valueSize, UInt32 inDataSi
 // got %u"), since a longer buffer cannot be what the host meant either; kAudioHardwareIllegalOperationError
 // for null data ("input buffer is null").
 OSStatus CheckInputBuffer(Tracer& tracer, UInt32 valueSize, UInt32 inDataSize, const void* inData);
+
+// Writes as many whole elements of `list` as the host's buffer holds: a short buffer truncates,
+// it never fails. `message` receives the list's text, the count written and the list's length;
+// the text is only made when the tracer prints.
+template <class Element>
+OSStatus WriteList(Tracer& tracer, PrintfFormat<const char*, UInt32, UInt32> message,
+                   const std::vector<Element>& list, UInt32 inDataSize, UInt32* outDataSize, void* outData)
+{
+    static_assert(std::is_trivially_copyable_v<Element>);
+    constexpr UInt32 kElementSize = sizeof(Element);
+    const UInt32 length = static_cast<UInt32>(list.size());
+    const UInt32 count = std::min<UInt32>(length, inDataSize / kElementSize);
+    if (outDataSize != nullptr) {
+        *outDataSize = count * kElementSize;
+    } else {
+        tracer.Message("size buffer is null");
+    }
+    if (outData == nullptr) {
+        tracer.Message("data buffer is null");
+        return kAudioHardwareNoError;
+    }
+    // The host's buffer need not be aligned for the element type; an empty list has no data
+    // pointer, and memcpy wants one even for 0 bytes.
+    if (count > 0) {
+        std::memcpy(outData, list.data(), std::size_t{count} * kElementSize);
+    }
+    if (tracer.GetMode() != Tracer::Mode::Disabled) {
+        const std::string text = Convert::FormatArray(std::span<const Element>(list));
+        tracer.Message(message, text.c_str(), count, length);
+    }
+    return kAudioHardwareNoError;
+}
 
 // The host's buffers carry no alignment guarantee, so values cross them byte-wise.
 template <class Value>

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -166,32 +165,6 @@ OSStatus WriteOneValue(Tracer& tracer, PrintfFormat<const char*> message, const 
     PropertyProtocol::WriteValue(outData, value);
     if (IsTracing(tracer)) {
         tracer.Message(message, describe(value).c_str());
-    }
-    return kAudioHardwareNoError;
-}
-
-// As many whole entries of `list` as the buffer holds: a short buffer truncates, it never fails.
-OSStatus WriteFormatList(Tracer& tracer, PrintfFormat<const char*, UInt32, UInt32> message,
-                         const std::vector<AudioStreamRangedDescription>& list, UInt32 inDataSize,
-                         UInt32* outDataSize, void* outData)
-{
-    const UInt32 length = static_cast<UInt32>(list.size());
-    const UInt32 count = std::min<UInt32>(length, inDataSize / kRangedFormatSize);
-    if (outDataSize != nullptr) {
-        *outDataSize = count * kRangedFormatSize;
-    } else {
-        tracer.Message("size buffer is null");
-    }
-    if (outData == nullptr) {
-        tracer.Message("data buffer is null");
-        return kAudioHardwareNoError;
-    }
-    // An empty list has no data pointer, and memcpy wants one even for 0 bytes.
-    if (count > 0) {
-        std::memcpy(outData, list.data(), std::size_t{count} * kRangedFormatSize);
-    }
-    if (IsTracing(tracer)) {
-        tracer.Message(message, DescribeValue(list).c_str(), count, length);
     }
     return kAudioHardwareNoError;
 }
@@ -680,10 +653,10 @@ OSStatus Stream::AnswerGetPropertyData(AudioObjectPropertySelector selector, UIn
         return WriteOneValue(tracer, "returning PhysicalFormat=%s", GetPhysicalFormat(), formatText, inDataSize,
                           outDataSize, outData);
     case kAudioStreamPropertyAvailableVirtualFormats:
-        return WriteFormatList(tracer, "returning AvailableVirtualFormats=%s (%u/%u)", GetAvailableVirtualFormats(),
+        return PropertyProtocol::WriteList(tracer, "returning AvailableVirtualFormats=%s (%u/%u)", GetAvailableVirtualFormats(),
                                inDataSize, outDataSize, outData);
     default:
-        return WriteFormatList(tracer, "returning AvailablePhysicalFormats=%s (%u/%u)",
+        return PropertyProtocol::WriteList(tracer, "returning AvailablePhysicalFormats=%s (%u/%u)",
                                GetAvailablePhysicalFormats(), inDataSize, outDataSize, outData);
     }
 }
