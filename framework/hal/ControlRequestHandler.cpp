@@ -1,5 +1,8 @@
 #include "hal/ControlRequestHandler.h"
 
+#include "hal/Client.h"
+#include "hal/ClientInfo.h"
+
 namespace hal {
 
 ControlRequestHandler::~ControlRequestHandler() = default;
@@ -13,11 +16,9 @@ void ControlRequestHandler::OnStopIO()
 {
 }
 
-std::shared_ptr<Client> ControlRequestHandler::OnAddClient(const ClientInfo& /*clientInfo*/)
+std::shared_ptr<Client> ControlRequestHandler::OnAddClient(const ClientInfo& clientInfo)
 {
-    // TODO(clients): return std::make_shared<Client>(clientInfo) once the client record exists;
-    // until then a device refuses every client.
-    return nullptr;
+    return std::make_shared<Client>(clientInfo);
 }
 
 void ControlRequestHandler::OnRemoveClient(std::shared_ptr<Client> /*client*/)
