@@ -443,7 +443,9 @@ TEST_F(VolumeControlTest, SettingALevelThroughTheHostStoresTheNearestRawStepAndN
                      "VolumeControl::SetPropertyData() end status=OK"}));
 }
 
-TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
+// A NaN level never raises the volume: in decibels it names no level and is refused, as a scalar
+// it is silence.
+TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
 {
     struct Case {
         AudioObjectPropertySelector selector;
@@ -466,21 +468,27 @@ TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
                                               << testCase.value << " from raw " << startRaw);
             StartAt(startRaw);
 
-            EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
-
-            EXPECT_EQ(control->GetRawValue(), startRaw);
-            EXPECT_TRUE(host.GetNotifications().empty());
+            if (testCase.selector == kAudioLevelControlPropertyDecibelValue) {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
+                EXPECT_EQ(control->GetRawValue(), startRaw);
+                EXPECT_TRUE(host.GetNotifications().empty());
+            } else {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), 0);
+                EXPECT_EQ(control->GetRawValue(), 0);
+                EXPECT_EQ(host.GetNotifications(), LevelChanged());
+            }
         }
     }
 
     StartAt(10);
     EXPECT_EQ(control->SetDecibelValue(kNaN), kAudioHardwareIllegalOperationError);
-    EXPECT_EQ(control->SetScalarValue(kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(SetLevel(kAudioLevelControlPropertyDecibelValue, kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(control->GetRawValue(), 10);
     EXPECT_EQ(MessagesOf(tracer->GetLines()),
-              (Lines{"refusing a decibel value that is not a number", "refusing a scalar value that is not a number",
-                     "setting DecibelValue=nan", "refusing a decibel value that is not a number", "setter failed"}));
+              (Lines{"refusing a decibel value that is not a number", "setting DecibelValue=nan",
+                     "refusing a decibel value that is not a number", "setter failed"}));
+    EXPECT_EQ(control->SetScalarValue(kNaN), 0);
+    EXPECT_EQ(control->GetRawValue(), 0);
 }
 
 TEST_F(VolumeControlTest, MalformedSetRequestsAreRefusedBeforeAnyChange)
