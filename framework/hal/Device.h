@@ -42,7 +42,9 @@
 // but the IO mutex, which otherwise only StartIO and StopIO take. Every handler is called through
 // the read lock of its slot, and gets the client and the stream as references into the read-
 // locked tables: a handler, client or stream replaced or removed meanwhile is released on the
-// replacing thread once the call has returned, never on the IO thread.
+// replacing thread once the call has returned, never on the IO thread. A handler therefore must
+// not replace its own slot, nor add or remove clients, from inside a call it is given: the
+// replacement would wait for that very call.
 //
 // Lifetime. A device must be created through hal::MakeObject (it takes shared references to
 // itself), and is never copied. The constructor adds it to nothing and notifies nothing; the
@@ -154,7 +156,8 @@ public:
     //
     // A device always has both. The shared forms co-own the handler; the plain-pointer forms leave
     // it to the application, which keeps it alive while the device can call it. Null installs a
-    // new default handler owned by the device. Under the write mutex; nothing is notified.
+    // new default handler owned by the device. Under the write mutex; nothing is notified. Waits
+    // for a running call of the replaced handler to return, and then releases it on this thread.
 
     void SetControlHandler(std::shared_ptr<ControlRequestHandler> handler);
     void SetControlHandler(ControlRequestHandler* handler);
@@ -473,6 +476,15 @@ private:
                             std::shared_ptr<Control> control);
     // Brings the stream counts in line with the owned streams. Under the write mutex.
     void CountOwnedStreams();
+
+    // The frame of BeginIOOperation and EndIOOperation (DeviceIO.cpp): checks the cycle info,
+    // locks the IO mutex, traces `name` when real-time tracing is on, checks the object ID, then
+    // returns `step(cycle info)`.
+    template <class Step>
+    OSStatus RunBracketOperation(const char* name,
+                                 AudioObjectID inObjectID,
+                                 const AudioServerPlugInIOCycleInfo* inIOCycleInfo,
+                                 Step&& step) HAL_NONBLOCKING;
 
     // The device's clock, touched only under the IO mutex.
     struct Clock

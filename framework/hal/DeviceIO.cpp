@@ -45,9 +45,10 @@ struct IOMutexWaitExemption
 //
 // The IO mutex is the one lock the real-time IO thread may wait for, by design: apart from the IO
 // operations, which the host runs one after another on that thread, only StartIO and StopIO take
-// it, and the host does not start or stop in the middle of a cycle. RealtimeSanitizer reports
-// every blocking lock, as it should; it is told to let this one pass, for the lock and unlock
-// calls only, so that anything else blocking on the IO path is still reported.
+// it, so the IO thread waits at most for a start or a stop (and what the control handler does in
+// it). RealtimeSanitizer reports every blocking lock, as it should; it is told to let this one
+// pass, for the lock and unlock calls only, so that anything else blocking on the IO path is
+// still reported.
 class IOMutexGuard
 {
 public:
@@ -71,10 +72,27 @@ private:
     std::recursive_mutex& mMutex;
 };
 
-void TraceClientInfo(Tracer& tracer, const ClientInfo& info)
+// The frame of AddClient and RemoveClient, for a caller that holds the write mutex: runs
+// `operation` traced, refuses another object's ID and a missing record, copies and traces the
+// host's record, and returns what `work(info)` returns. Nothing thrown reaches the host.
+template <class Work>
+OSStatus HandleClientRequest(Tracer& tracer, const Tracer::Operation& operation,
+                             const AudioServerPlugInClientInfo* inClientInfo, AudioObjectID inObjectID, Work&& work)
 {
-    tracer.Message("client info: clientID=%u processID=%u isNativeEndian=%d bundleID=%s", info.ClientID,
-                   static_cast<unsigned>(info.ProcessID), info.IsNativeEndian ? 1 : 0, info.BundleID.c_str());
+    return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
+        if (inObjectID != operation.ObjectID) {
+            tracer.Message("object not found");
+            return kAudioHardwareBadObjectError;
+        }
+        if (inClientInfo == nullptr) {
+            tracer.Message("client info is null");
+            return kAudioHardwareIllegalOperationError;
+        }
+        const ClientInfo info = ClientInfo::FromHostRecord(*inClientInfo);
+        tracer.Message("client info: clientID=%u processID=%u isNativeEndian=%d bundleID=%s", info.ClientID,
+                       static_cast<unsigned>(info.ProcessID), info.IsNativeEndian ? 1 : 0, info.BundleID.c_str());
+        return std::forward<Work>(work)(info);
+    });
 }
 
 // 2^64: host times are unsigned 64-bit, and a tick count at or above this does not convert.
@@ -88,18 +106,8 @@ OSStatus Device::AddClient(AudioObjectID inObjectID, const AudioServerPlugInClie
 {
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     Tracer& tracer = GetTracer();
-    return PropertyProtocol::RunTraced(tracer, {.Name = "Device::AddClient()", .ObjectID = GetID()}, [&]() -> OSStatus {
-        if (inObjectID != GetID()) {
-            tracer.Message("object not found");
-            return kAudioHardwareBadObjectError;
-        }
-        if (inClientInfo == nullptr) {
-            tracer.Message("client info is null");
-            return kAudioHardwareIllegalOperationError;
-        }
-        const ClientInfo info = ClientInfo::FromHostRecord(*inClientInfo);
-        TraceClientInfo(tracer, info);
-
+    const Tracer::Operation operation{.Name = "Device::AddClient()", .ObjectID = GetID()};
+    return HandleClientRequest(tracer, operation, inClientInfo, inObjectID, [&](const ClientInfo& info) -> OSStatus {
         std::shared_ptr<Client> client;
         {
             const auto handlerLock = mControlHandler.GetReadLock();
@@ -122,18 +130,8 @@ OSStatus Device::RemoveClient(AudioObjectID inObjectID, const AudioServerPlugInC
 {
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     Tracer& tracer = GetTracer();
-    return PropertyProtocol::RunTraced(tracer, {.Name = "Device::RemoveClient()", .ObjectID = GetID()}, [&]() -> OSStatus {
-        if (inObjectID != GetID()) {
-            tracer.Message("object not found");
-            return kAudioHardwareBadObjectError;
-        }
-        if (inClientInfo == nullptr) {
-            tracer.Message("client info is null");
-            return kAudioHardwareIllegalOperationError;
-        }
-        const ClientInfo info = ClientInfo::FromHostRecord(*inClientInfo);
-        TraceClientInfo(tracer, info);
-
+    const Tracer::Operation operation{.Name = "Device::RemoveClient()", .ObjectID = GetID()};
+    return HandleClientRequest(tracer, operation, inClientInfo, inObjectID, [&](const ClientInfo& info) -> OSStatus {
         auto clients = mClientsByID.Get();
         const auto found = clients.find(info.ClientID);
         if (found == clients.end()) {
@@ -434,23 +432,37 @@ OSStatus Device::WillDoIOOperationImpl(UInt32 /*clientID*/,
     return 0;
 }
 
-OSStatus Device::BeginIOOperation(AudioObjectID inObjectID,
-                                  UInt32 inClientID,
-                                  UInt32 inOperationID,
-                                  UInt32 inIOBufferFrameSize,
-                                  const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING
+template <class Step>
+OSStatus Device::RunBracketOperation(const char* name,
+                                     AudioObjectID inObjectID,
+                                     const AudioServerPlugInIOCycleInfo* inIOCycleInfo,
+                                     Step&& step) HAL_NONBLOCKING
 {
     if (inIOCycleInfo == nullptr) {
         return kAudioHardwareIllegalOperationError;
     }
     const IOMutexGuard ioLock(mIOMutex);
     if (mParameters.RealtimeTracingEnabled) {
-        GetTracer().Message("Device::BeginIOOperation()");
+        // A plain line rather than an operation: the brackets only mark where the steps are.
+        GetTracer().Message("%s", name);
     }
     if (inObjectID != GetID()) {
         return kAudioHardwareBadObjectError;
     }
-    return BeginIOOperationImpl(inClientID, inOperationID, inIOBufferFrameSize, *inIOCycleInfo);
+    return step(*inIOCycleInfo);
+}
+
+OSStatus Device::BeginIOOperation(AudioObjectID inObjectID,
+                                  UInt32 inClientID,
+                                  UInt32 inOperationID,
+                                  UInt32 inIOBufferFrameSize,
+                                  const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING
+{
+    return RunBracketOperation("Device::BeginIOOperation()", inObjectID, inIOCycleInfo,
+                               [&](const AudioServerPlugInIOCycleInfo& cycleInfo) HAL_NONBLOCKING {
+                                   return BeginIOOperationImpl(inClientID, inOperationID, inIOBufferFrameSize,
+                                                               cycleInfo);
+                               });
 }
 
 OSStatus Device::DoIOOperation(AudioObjectID inObjectID,
@@ -490,17 +502,11 @@ OSStatus Device::EndIOOperation(AudioObjectID inObjectID,
                                 UInt32 inIOBufferFrameSize,
                                 const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING
 {
-    if (inIOCycleInfo == nullptr) {
-        return kAudioHardwareIllegalOperationError;
-    }
-    const IOMutexGuard ioLock(mIOMutex);
-    if (mParameters.RealtimeTracingEnabled) {
-        GetTracer().Message("Device::EndIOOperation()");
-    }
-    if (inObjectID != GetID()) {
-        return kAudioHardwareBadObjectError;
-    }
-    return EndIOOperationImpl(inClientID, inOperationID, inIOBufferFrameSize, *inIOCycleInfo);
+    return RunBracketOperation("Device::EndIOOperation()", inObjectID, inIOCycleInfo,
+                               [&](const AudioServerPlugInIOCycleInfo& cycleInfo) HAL_NONBLOCKING {
+                                   return EndIOOperationImpl(inClientID, inOperationID, inIOBufferFrameSize,
+                                                             cycleInfo);
+                               });
 }
 
 OSStatus Device::BeginIOOperationImpl(UInt32 /*clientID*/,
@@ -537,38 +543,47 @@ OSStatus Device::DoIOOperationImpl(AudioObjectID streamID,
         return kAudioHardwareIllegalOperationError;
     }
     const std::shared_ptr<Stream>& stream = foundStream->second;
-
-    const auto clientsLock = mClientsByID.GetReadLock();
-    const auto foundClient = clientsLock.GetValue().find(clientID);
-    const std::shared_ptr<Client>& client =
-        foundClient == clientsLock.GetValue().end() ? kNoClient : foundClient->second;
-
     const auto handlerLock = mIOHandler.GetReadLock();
     IORequestHandler& handler = HandlerIn(handlerLock.GetValue());
 
-    const UInt32 bytes = stream->ConvertFramesToBytes(frameSize);
-    const UInt32 channels = stream->GetChannelCount();
     const Float64 zeroTimeStamp = mClock.LastSampleTime;
     const Float64 inputTime = cycleInfo.mInputTime.mSampleTime;
     const Float64 outputTime = cycleInfo.mOutputTime.mSampleTime;
     auto* const samples = static_cast<Float32*>(mainBuffer);
 
+    // Each step reads only what it passes on (the client, the size in bytes or the channel
+    // count): every read of a table or a format is an atomic read-modify-write pair, and the
+    // mixed-output steps, which run every cycle, have no client.
+    const auto withClient = [&](auto&& call) HAL_NONBLOCKING {
+        const auto clientsLock = mClientsByID.GetReadLock();
+        const auto foundClient = clientsLock.GetValue().find(clientID);
+        call(foundClient == clientsLock.GetValue().end() ? kNoClient : foundClient->second);
+    };
     switch (operationID) {
     case kAudioServerPlugInIOOperationReadInput:
-        handler.OnReadClientInput(client, stream, zeroTimeStamp, inputTime, mainBuffer, bytes);
+        withClient([&](const std::shared_ptr<Client>& client) HAL_NONBLOCKING {
+            handler.OnReadClientInput(client, stream, zeroTimeStamp, inputTime, mainBuffer,
+                                      stream->ConvertFramesToBytes(frameSize));
+        });
         break;
     case kAudioServerPlugInIOOperationProcessInput:
-        handler.OnProcessClientInput(client, stream, zeroTimeStamp, inputTime, samples, frameSize, channels);
+        withClient([&](const std::shared_ptr<Client>& client) HAL_NONBLOCKING {
+            handler.OnProcessClientInput(client, stream, zeroTimeStamp, inputTime, samples, frameSize,
+                                         stream->GetChannelCount());
+        });
         break;
     case kAudioServerPlugInIOOperationMixOutput:
-        handler.OnProcessClientOutput(client, stream, zeroTimeStamp, outputTime, samples, frameSize, channels);
-        handler.OnWriteClientOutput(client, stream, zeroTimeStamp, outputTime, samples, frameSize, channels);
+        withClient([&](const std::shared_ptr<Client>& client) HAL_NONBLOCKING {
+            const UInt32 channels = stream->GetChannelCount();
+            handler.OnProcessClientOutput(client, stream, zeroTimeStamp, outputTime, samples, frameSize, channels);
+            handler.OnWriteClientOutput(client, stream, zeroTimeStamp, outputTime, samples, frameSize, channels);
+        });
         break;
     case kAudioServerPlugInIOOperationProcessMix:
-        handler.OnProcessMixedOutput(stream, zeroTimeStamp, outputTime, samples, frameSize, channels);
+        handler.OnProcessMixedOutput(stream, zeroTimeStamp, outputTime, samples, frameSize, stream->GetChannelCount());
         break;
     case kAudioServerPlugInIOOperationWriteMix:
-        handler.OnWriteMixedOutput(stream, zeroTimeStamp, outputTime, mainBuffer, bytes);
+        handler.OnWriteMixedOutput(stream, zeroTimeStamp, outputTime, mainBuffer, stream->ConvertFramesToBytes(frameSize));
         break;
     default:
         break;

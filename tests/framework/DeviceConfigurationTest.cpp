@@ -3,6 +3,7 @@
 #include "hal/Context.h"
 
 #include "CapturingTracer.h"
+#include "HostedDevice.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -42,28 +43,11 @@ protected:
     }
 };
 
-class DeviceConfigurationTest : public ::testing::Test
+// The device with its host and owner (HostedDevice): `device`, `host`, `tracer`, `context`,
+// `owner`, OwnAndKnowHost() and TracedInOrder() come from there.
+class DeviceConfigurationTest : public ::testing::Test, protected pelio::test::HostedDevice<CountingDevice>
 {
 protected:
-    DeviceConfigurationTest()
-    {
-        host.SetConfigurationChangeCallbacks(
-            [this](AudioObjectID objectID, UInt64 action, void* info) {
-                return device->PerformConfigurationChange(objectID, action, info);
-            },
-            [this](AudioObjectID objectID, UInt64 action, void* info) {
-                return device->AbortConfigurationChange(objectID, action, info);
-            });
-    }
-
-    // The state in which changes wait for the host: owned, and the host known.
-    void OwnAndKnowHost()
-    {
-        device->RequestOwnershipChange(owner.get(), true);
-        context->Host.store(host.GetInterface(), std::memory_order_release);
-        tracer->ClearLines();
-    }
-
     std::vector<UInt64> RequestedActions() const
     {
         std::vector<UInt64> actions;
@@ -74,30 +58,6 @@ protected:
         }
         return actions;
     }
-
-    // Every line of the trace, in order, that `expected` lists: a test names the lines it cares
-    // about and ignores the rest.
-    bool TracedInOrder(const Lines& expected) const
-    {
-        const Lines lines = tracer->GetLines();
-        auto next = lines.begin();
-        for (const std::string& line : expected) {
-            next = std::find(next, lines.end(), line);
-            if (next == lines.end()) {
-                ADD_FAILURE() << "not traced (in this order): " << line;
-                return false;
-            }
-            ++next;
-        }
-        return true;
-    }
-
-    std::shared_ptr<CapturingTracer> tracer =
-        std::make_shared<CapturingTracer>(CapturingTracer::Mode::Stderr, CapturingTracer::Style::Flat);
-    std::shared_ptr<hal::Context> context = std::make_shared<hal::Context>(tracer);
-    TestHost host;
-    std::shared_ptr<hal::Object> owner = hal::MakeObject<hal::Object>(context, "Owner");
-    std::shared_ptr<CountingDevice> device = hal::MakeObject<CountingDevice>(context, hal::DeviceParameters{});
 };
 
 // ---- When a change waits for the host ----------------------------------------------------------

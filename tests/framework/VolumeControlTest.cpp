@@ -648,6 +648,20 @@ TEST_F(VolumeControlTest, ProcessingScalesByTheScalarValueAndLimitsEverySample)
 
         EXPECT_EQ(std::vector<Float32>(samples.begin(), samples.end() - 1), testCase.expected);
         EXPECT_EQ(samples.back(), 7.0f);
+
+        // The same four samples behind 0 to 5 silent ones, so that each of them passes both the
+        // four-wide loop and the loop over the rest.
+        for (std::size_t lead = 0; lead <= 5; ++lead) {
+            SCOPED_TRACE(lead);
+            std::vector<Float32> shifted(lead, 0.0f);
+            shifted.insert(shifted.end(), testCase.input.begin(), testCase.input.begin() + 4);
+            shifted.push_back(7.0f);
+            control->ApplyProcessing(shifted.data(), static_cast<UInt32>(lead + 4), 1);
+            std::vector<Float32> expected(lead, 0.0f);
+            expected.insert(expected.end(), testCase.expected.begin(), testCase.expected.begin() + 4);
+            expected.push_back(7.0f);
+            EXPECT_EQ(shifted, expected);
+        }
     }
 
     control->ApplyProcessing(nullptr, 512, 2);
