@@ -1,12 +1,16 @@
 // hal::Device: construction, class identity, getters and their derived defaults, value stores,
 // the sample-rate check and the handler slots. The configuration-change protocol and the setters
-// live in DeviceConfiguration.cpp.
+// live in DeviceConfiguration.cpp, streams and controls in DeviceMembers.cpp, clients, IO and the
+// clock in DeviceIO.cpp.
 
 #include "hal/Device.h"
 
 #include "hal/Context.h"
 #include "hal/Convert.h"
+#include "hal/MuteControl.h"
+#include "hal/Stream.h"
 #include "hal/Tracer.h"
+#include "hal/VolumeControl.h"
 
 #include <cmath>
 #include <cstring>
@@ -57,15 +61,6 @@ std::string BuildDeviceUID(const DeviceParameters& parameters)
         return parameters.DeviceUID;
     }
     return parameters.ModelUID + ":" + GenerateUID();
-}
-
-template <class Handler>
-Handler* HandlerOf(const std::variant<std::shared_ptr<Handler>, Handler*>& slot) noexcept HAL_NONBLOCKING
-{
-    if (const auto* owned = std::get_if<std::shared_ptr<Handler>>(&slot)) {
-        return owned->get();
-    }
-    return *std::get_if<Handler*>(&slot);
 }
 
 } // namespace
@@ -493,13 +488,13 @@ void Device::SetIOHandler(IORequestHandler* handler)
 ControlRequestHandler* Device::GetControlHandler() const noexcept HAL_NONBLOCKING
 {
     const auto readLock = mControlHandler.GetReadLock();
-    return HandlerOf(readLock.GetValue());
+    return &HandlerIn(readLock.GetValue());
 }
 
 IORequestHandler* Device::GetIOHandler() const noexcept HAL_NONBLOCKING
 {
     const auto readLock = mIOHandler.GetReadLock();
-    return HandlerOf(readLock.GetValue());
+    return &HandlerIn(readLock.GetValue());
 }
 
 } // namespace hal

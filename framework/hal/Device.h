@@ -24,16 +24,42 @@
 // is stored by overriding its ...Impl store, and an IO step by overriding its ...Impl step; the
 // setters and the property protocol reach values only through these virtual operations.
 //
+// Members. Streams, volume controls and mute controls join and leave through the configuration-
+// change protocol too. The device keeps two views of them: the member tables, which the lookups
+// (GetStreamByID ...) and the IO operations read, and the owned objects with the stream counts,
+// which the host's properties and WillDoIOOperation follow. A member joins the tables at once and
+// the owned objects when its change runs; a stream leaves both when its change runs, so that the
+// IO operations keep serving it as long as the host still lists it; a control leaves the tables
+// at once and the owned objects, and every stream it is attached to, when its change runs. The
+// lookups never wait.
+//
+// Clients and IO. The host's AddClient and RemoveClient hold the write mutex; StartIO, StopIO and
+// the IO operations (GetZeroTimeStamp, WillDoIOOperation, Begin/Do/EndIOOperation) hold the
+// device's recursive IO mutex, so they never overlap one another, and the control handler's
+// OnStartIO and OnStopIO run under it. The IO operations run on the host's real-time IO thread:
+// with real-time tracing off (the default) they allocate nothing, format nothing, make no system
+// call but reading the host clock (and its timebase after a change of rate), and wait for no lock
+// but the IO mutex, which otherwise only StartIO and StopIO take. Every handler is called through
+// the read lock of its slot, and gets the client and the stream as references into the read-
+// locked tables: a handler, client or stream replaced or removed meanwhile is released on the
+// replacing thread once the call has returned, never on the IO thread. A handler therefore must
+// not replace its own slot, nor add or remove clients, from inside a call it is given: the
+// replacement would wait for that very call.
+//
 // Lifetime. A device must be created through hal::MakeObject (it takes shared references to
 // itself), and is never copied. The constructor adds it to nothing and notifies nothing; the
 // plug-in object attaches it through RequestOwnershipChange.
 
 #include "hal/ControlRequestHandler.h"
 #include "hal/DeviceParameters.h"
+#include "hal/Direction.h"
 #include "hal/DoubleBuffer.h"
 #include "hal/IORequestHandler.h"
+#include "hal/MuteControlParameters.h"
 #include "hal/Object.h"
 #include "hal/RealTime.h"
+#include "hal/StreamParameters.h"
+#include "hal/VolumeControlParameters.h"
 
 #include <CoreAudio/AudioServerPlugIn.h>
 
@@ -46,12 +72,17 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
 namespace hal {
 
+class Client;
 class Context;
+class MuteControl;
+class Stream;
+class VolumeControl;
 
 class Device : public Object
 {
@@ -125,7 +156,8 @@ public:
     //
     // A device always has both. The shared forms co-own the handler; the plain-pointer forms leave
     // it to the application, which keeps it alive while the device can call it. Null installs a
-    // new default handler owned by the device. Under the write mutex; nothing is notified.
+    // new default handler owned by the device. Under the write mutex; nothing is notified. Waits
+    // for a running call of the replaced handler to return, and then releases it on this thread.
 
     void SetControlHandler(std::shared_ptr<ControlRequestHandler> handler);
     void SetControlHandler(ControlRequestHandler* handler);
@@ -136,19 +168,90 @@ public:
     ControlRequestHandler* GetControlHandler() const noexcept HAL_NONBLOCKING;
     IORequestHandler* GetIOHandler() const noexcept HAL_NONBLOCKING;
 
-    // ---- Configuration-change protocol ------------------------------------------------------------
+    // ---- Clients ---------------------------------------------------------------------------------
     //
-    // Client and IO operations of the host take their place in front of these.
+    // The host's AddDeviceClient and RemoveDeviceClient. Both hold the write mutex and call the
+    // control handler (OnAddClient, OnRemoveClient) with it held; both are traced and never throw.
+    // Adding a client ID again replaces its record, without OnRemoveClient for the old one.
+    // Statuses: kAudioHardwareBadObjectError for another object's ID, kAudioHardwareIllegalOperationError
+    // for a null record or (RemoveClient) a client the device does not have,
+    // kAudioHardwareUnspecifiedError when OnAddClient returns no record.
+
+    virtual OSStatus AddClient(AudioObjectID inObjectID, const AudioServerPlugInClientInfo* inClientInfo);
+    virtual OSStatus RemoveClient(AudioObjectID inObjectID, const AudioServerPlugInClientInfo* inClientInfo);
+
+    // Readers of the client table: lock-free. GetClients copies the list and allocates; the other
+    // two do not. A record returned here may outlive its removal for as long as it is held.
+    UInt32 GetClientCount() const noexcept HAL_NONBLOCKING;
+    std::vector<std::shared_ptr<Client>> GetClients() const;
+    // Empty when the device has no client `clientID`.
+    std::shared_ptr<Client> GetClientByID(UInt32 clientID) const noexcept HAL_NONBLOCKING;
+
+    // ---- IO --------------------------------------------------------------------------------------
+    //
+    // StartIO and StopIO: under the IO mutex, always traced, never on the IO thread. The first
+    // start calls OnStartIO (its failure goes back to the host and the device stays stopped) and
+    // restarts the clock; the last stop calls OnStopIO; both transitions notify DeviceIsRunning. A
+    // stop without a start is refused (kAudioHardwareIllegalOperationError) and changes nothing,
+    // so OnStartIO and OnStopIO always alternate.
+
+    virtual OSStatus StartIO(AudioObjectID inObjectID, UInt32 inClientID);
+    virtual OSStatus StopIO(AudioObjectID inObjectID, UInt32 inClientID);
+
+    // The IO operations of the real-time IO thread: under the IO mutex; traced only while the
+    // RealtimeTracingEnabled parameter is set. Another object's ID gives kAudioHardwareBadObjectError.
+    //
+    // The device's clock: sample time 0 at the first StartIO, then one step of the zero time stamp
+    // period per call once that period has passed on the host clock (a host that asks late
+    // catches up one period per call). A change of the period or of the nominal sample rate
+    // starts a new timeline there (sample time 0 at that moment) under the next seed; the seed
+    // starts at 1. A null output is skipped.
+    virtual OSStatus GetZeroTimeStamp(AudioObjectID inObjectID,
+                                      UInt32 inClientID,
+                                      Float64* outSampleTime,
+                                      UInt64* outHostTime,
+                                      UInt64* outSeed) HAL_NONBLOCKING;
+    // Whether the device takes part in an IO operation, and in place. A null output is skipped.
+    virtual OSStatus WillDoIOOperation(AudioObjectID inObjectID,
+                                       UInt32 inClientID,
+                                       UInt32 inOperationID,
+                                       Boolean* outWillDo,
+                                       Boolean* outWillDoInPlace) HAL_NONBLOCKING;
+    // A null cycle info, and for DoIOOperation a null main buffer with a non-zero frame size, is
+    // refused with kAudioHardwareIllegalOperationError before anything is traced or called.
+    virtual OSStatus BeginIOOperation(AudioObjectID inObjectID,
+                                      UInt32 inClientID,
+                                      UInt32 inOperationID,
+                                      UInt32 inIOBufferFrameSize,
+                                      const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING;
+    // Hands the operation to the IO handler; a stream the device does not have in its tables
+    // gives kAudioHardwareIllegalOperationError and no handler call.
+    virtual OSStatus DoIOOperation(AudioObjectID inObjectID,
+                                   AudioObjectID inStreamObjectID,
+                                   UInt32 inClientID,
+                                   UInt32 inOperationID,
+                                   UInt32 inIOBufferFrameSize,
+                                   const AudioServerPlugInIOCycleInfo* inIOCycleInfo,
+                                   void* ioMainBuffer,
+                                   void* ioSecondaryBuffer) HAL_NONBLOCKING;
+    virtual OSStatus EndIOOperation(AudioObjectID inObjectID,
+                                    UInt32 inClientID,
+                                    UInt32 inOperationID,
+                                    UInt32 inIOBufferFrameSize,
+                                    const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING;
+
+    // ---- Configuration-change protocol ------------------------------------------------------------
 
     // Runs `change` now, on the calling thread (no owner, no host yet, or inside a change being
-    // performed); or keeps it under the next request ID and asks the host, with the write mutex
-    // held, to perform it. A host that refuses leaves the change pending until it is performed,
-    // aborted, or the device is detached. A change run now that throws (an empty one throws
+    // performed), and returns 0; or keeps it under the next request ID and asks the host, with
+    // the write mutex held, to perform it. A host that refuses gets its change dropped (traced),
+    // and its status is returned. A change run now that throws (an empty one throws
     // std::bad_function_call) throws to the caller.
-    virtual void RequestConfigurationChange(std::function<void()> change);
+    virtual OSStatus RequestConfigurationChange(std::function<void()> change);
 
     // Attaches the device to `owner` (shouldHaveOwner true; nothing when it already has an owner)
-    // or detaches it from `owner` (false; nothing when it has none), and on detaching applies
+    // or detaches it from `owner` (false; nothing, traced, when `owner` is not its owner), and on
+    // detaching applies
     // every pending change at once, oldest request first; one that throws is traced and dropped,
     // and the others still run. Needs a shared reference to the device (std::bad_weak_ptr
     // otherwise), and keeps one for the whole call, so the owner's reference may be the last.
@@ -171,7 +274,8 @@ public:
     // Each compares the value with its getter: an equal value is dropped ("value not changed"),
     // also while another request for the same field is pending, which then wins. Otherwise it
     // requests a change that, when it runs, compares again and stores through the ...Impl store.
-    // The status says whether the value was accepted, not whether it has been stored yet. None of
+    // The status says whether the value was accepted (a host that refuses the change gives its
+    // own status), not whether it has been stored yet. None of
     // them notifies the host: the host learns about the new shape from the change it performs.
 
     OSStatus SetLatencyAsync(UInt32 latency);
@@ -182,6 +286,7 @@ public:
     OSStatus SetNominalSampleRateAsync(Float64 nominalSampleRate);
     OSStatus SetAvailableSampleRatesAsync(std::vector<AudioValueRange> availableSampleRates);
     OSStatus SetPreferredChannelsForStereoAsync(std::array<UInt32, 2> channels);
+    // Above kMaximumPreferredChannelCount: kAudioHardwareIllegalOperationError.
     OSStatus SetPreferredChannelCountAsync(UInt32 channelCount);
     OSStatus SetPreferredChannelsAsync(std::vector<AudioChannelDescription> channels);
     // `layout` must be one well-formed AudioChannelLayout: at least its 12-byte header, and with
@@ -199,6 +304,58 @@ public:
     OSStatus SetIsHidden(bool isHidden);
     OSStatus SetCanBeDefaultDevice(bool canBeDefaultDevice);
     OSStatus SetCanBeDefaultSystemDevice(bool canBeDefaultSystemDevice);
+
+    // The largest preferred channel count the device accepts: the channels and the layout that
+    // derive from the count hold that many descriptions.
+    static constexpr UInt32 kMaximumPreferredChannelCount = 1024;
+
+    // ---- Streams and controls ----------------------------------------------------------------------
+    //
+    // Adding and removing hold the write mutex, are traced, and go through the configuration-
+    // change protocol (see Members above). A null member, adding one the device already holds and
+    // removing one it does not hold are traced and change nothing. When the host refuses the
+    // change, an addition or a control's removal is undone in the tables at once.
+    //
+    // A stream made from a direction is 16-bit signed integer linear PCM at the nominal sample
+    // rate with the preferred channel count, its first channel following the channels of the
+    // direction's streams so far. A control made from a scope has the raw range 0 to 96 over
+    // -96 dB to 0 dB. The forms that make a stream need a shared reference to the device itself
+    // (std::bad_weak_ptr otherwise).
+
+    std::shared_ptr<Stream> AddStreamAsync(Direction direction);
+    std::shared_ptr<Stream> AddStreamAsync(const StreamParameters& parameters);
+    void AddStreamAsync(std::shared_ptr<Stream> stream);
+    // A stream with a volume and a mute control of its direction's scope, attached to it; three
+    // changes, requested in that order.
+    std::shared_ptr<Stream> AddStreamWithControlsAsync(Direction direction);
+    std::shared_ptr<Stream> AddStreamWithControlsAsync(const StreamParameters& parameters);
+    void RemoveStreamAsync(std::shared_ptr<Stream> stream);
+
+    std::shared_ptr<VolumeControl> AddVolumeControlAsync(AudioObjectPropertyScope scope);
+    std::shared_ptr<VolumeControl> AddVolumeControlAsync(const VolumeControlParameters& parameters);
+    // Attaches the control to no stream.
+    void AddVolumeControlAsync(std::shared_ptr<VolumeControl> volumeControl);
+    void RemoveVolumeControlAsync(std::shared_ptr<VolumeControl> volumeControl);
+
+    std::shared_ptr<MuteControl> AddMuteControlAsync(AudioObjectPropertyScope scope);
+    std::shared_ptr<MuteControl> AddMuteControlAsync(const MuteControlParameters& parameters);
+    // Attaches the control to no stream.
+    void AddMuteControlAsync(std::shared_ptr<MuteControl> muteControl);
+    void RemoveMuteControlAsync(std::shared_ptr<MuteControl> muteControl);
+
+    // Lookups in the member tables: lock-free and allocation-free. By index in the order of adding
+    // within the direction or scope; empty for an index past the end or an unknown ID.
+    UInt32 GetStreamCount(Direction direction) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<Stream> GetStreamByIndex(Direction direction, UInt32 index) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<Stream> GetStreamByID(AudioObjectID streamID) const noexcept HAL_NONBLOCKING;
+    UInt32 GetVolumeControlCount(AudioObjectPropertyScope scope) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<VolumeControl> GetVolumeControlByIndex(AudioObjectPropertyScope scope,
+                                                           UInt32 index) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<VolumeControl> GetVolumeControlByID(AudioObjectID controlID) const noexcept HAL_NONBLOCKING;
+    UInt32 GetMuteControlCount(AudioObjectPropertyScope scope) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<MuteControl> GetMuteControlByIndex(AudioObjectPropertyScope scope,
+                                                       UInt32 index) const noexcept HAL_NONBLOCKING;
+    std::shared_ptr<MuteControl> GetMuteControlByID(AudioObjectID controlID) const noexcept HAL_NONBLOCKING;
 
 protected:
     // Copies `parameters` and fixes the device UID; registers the device under a new ID. Create
@@ -227,7 +384,51 @@ protected:
     virtual OSStatus SetCanBeDefaultDeviceImpl(bool canBeDefaultDevice);
     virtual OSStatus SetCanBeDefaultSystemDeviceImpl(bool canBeDefaultSystemDevice);
 
-    // IO steps of the host's IO operations take their place after the stores.
+    // ---- IO steps ------------------------------------------------------------------------------
+    //
+    // The work of the host's IO calls, after the outer operation has checked the object ID (and
+    // the host's pointers), locked and begun its trace. The Get/WillDo/Begin/Do/End steps run on
+    // the real-time IO thread under the IO mutex and must stay real-time safe when overridden.
+
+    // `startCount` is the count before this start. On the first start: OnStartIO, then the clock
+    // restarts at sample time 0. A non-zero status leaves the device stopped.
+    virtual OSStatus StartIOImpl(UInt32 clientID, SInt32 startCount);
+    // `startCount` is the count after this stop. On the last stop: OnStopIO.
+    virtual OSStatus StopIOImpl(UInt32 clientID, SInt32 startCount);
+    // The clock described at GetZeroTimeStamp; the outputs are never null. A nominal rate that is
+    // not a positive number, or too low to give host times, gives kAudioHardwareIllegalOperationError.
+    virtual OSStatus GetZeroTimeStampImpl(UInt32 clientID,
+                                          Float64* outSampleTime,
+                                          UInt64* outHostTime,
+                                          UInt64* outSeed) HAL_NONBLOCKING;
+    // Sets both answers to true for the operations the device does (given false, never null):
+    // ReadInput and ProcessInput with input streams; with output streams MixOutput when mixing
+    // is off, ProcessMix and WriteMix when it is on. The stream counts are those of the owned
+    // streams.
+    virtual OSStatus WillDoIOOperationImpl(UInt32 clientID,
+                                           UInt32 operationID,
+                                           Boolean* outWillDo,
+                                           Boolean* outWillDoInPlace) HAL_NONBLOCKING;
+    // Nothing; 0.
+    virtual OSStatus BeginIOOperationImpl(UInt32 clientID,
+                                          UInt32 operationID,
+                                          UInt32 frameSize,
+                                          const AudioServerPlugInIOCycleInfo& cycleInfo) HAL_NONBLOCKING;
+    // Routes the operation to the IO handler with the client (empty when unknown), the stream, the
+    // latest zero time stamp, the cycle's input or output time and the buffer in frames and
+    // channels or in bytes. The secondary buffer is not used.
+    virtual OSStatus DoIOOperationImpl(AudioObjectID streamID,
+                                       UInt32 clientID,
+                                       UInt32 operationID,
+                                       UInt32 frameSize,
+                                       const AudioServerPlugInIOCycleInfo& cycleInfo,
+                                       void* mainBuffer,
+                                       void* secondaryBuffer) HAL_NONBLOCKING;
+    // Nothing; 0.
+    virtual OSStatus EndIOOperationImpl(UInt32 clientID,
+                                        UInt32 operationID,
+                                        UInt32 frameSize,
+                                        const AudioServerPlugInIOCycleInfo& cycleInfo) HAL_NONBLOCKING;
 
     // The parameters given at construction, unchanged.
     const DeviceParameters& GetParameters() const noexcept { return mParameters; }
@@ -243,6 +444,65 @@ private:
     using ControlHandlerSlot =
         std::variant<std::shared_ptr<ControlRequestHandler>, ControlRequestHandler*>;
     using IOHandlerSlot = std::variant<std::shared_ptr<IORequestHandler>, IORequestHandler*>;
+
+    // The handler a slot holds, owned or not; never null. Read under a ReadLock of the slot, and
+    // called while that lock is held, so that a replacement waits for the call to end.
+    template <class Handler>
+    static Handler& HandlerIn(const std::variant<std::shared_ptr<Handler>, Handler*>& slot) noexcept HAL_NONBLOCKING
+    {
+        if (const auto* owned = std::get_if<std::shared_ptr<Handler>>(&slot)) {
+            return **owned;
+        }
+        return **std::get_if<Handler*>(&slot);
+    }
+
+    // One kind of member: by direction or scope (in the order of adding) and by object ID.
+    template <class Member, class Group>
+    struct MemberTables
+    {
+        DoubleBuffer<std::unordered_map<Group, std::vector<std::shared_ptr<Member>>>> ByGroup{{}};
+        DoubleBuffer<std::unordered_map<AudioObjectID, std::shared_ptr<Member>>> ByID{{}};
+    };
+
+    // The member operations of the two control kinds, which differ only in their tables and names
+    // (DeviceMembers.cpp).
+    template <class Control>
+    void AddControlAsync(MemberTables<Control, AudioObjectPropertyScope>& tables,
+                         const char* operationName,
+                         std::shared_ptr<Control> control);
+    template <class Control>
+    void RemoveControlAsync(MemberTables<Control, AudioObjectPropertyScope>& tables,
+                            const char* operationName,
+                            std::shared_ptr<Control> control);
+    // Brings the stream counts in line with the owned streams. Under the write mutex.
+    void CountOwnedStreams();
+
+    // The frame of BeginIOOperation and EndIOOperation (DeviceIO.cpp): checks the cycle info,
+    // locks the IO mutex, traces `name` when real-time tracing is on, checks the object ID, then
+    // returns `step(cycle info)`.
+    template <class Step>
+    OSStatus RunBracketOperation(const char* name,
+                                 AudioObjectID inObjectID,
+                                 const AudioServerPlugInIOCycleInfo* inIOCycleInfo,
+                                 Step&& step) HAL_NONBLOCKING;
+
+    // The device's clock, touched only under the IO mutex.
+    struct Clock
+    {
+        Float64 HostTicksPerFrame = 0.0;
+        // The nominal rate and the period the timeline is built on; a rate of 0 means that no
+        // timeline has been built since the last start.
+        Float64 SampleRate = 0.0;
+        UInt32 Period = 0;
+        UInt64 AnchorHostTime = 0;
+        // Whole periods elapsed since the anchor, as far as the host has asked.
+        UInt64 PeriodCount = 0;
+        // The latest zero time stamp; the IO handler is given its sample time.
+        Float64 LastSampleTime = 0.0;
+        UInt64 LastHostTime = 0;
+        // Changes with every new timeline but the one a start begins.
+        UInt64 Seed = 1;
+    };
 
     // The request and the deferred step of one asynchronous setter, and the steps of one
     // immediate setter (DeviceConfiguration.cpp). `getter` and `store` are callables taking the
@@ -294,7 +554,11 @@ private:
     DoubleBuffer<std::optional<std::vector<AudioChannelDescription>>> mPreferredChannels{std::nullopt};
     DoubleBuffer<std::optional<std::vector<UInt8>>> mPreferredChannelLayout{std::nullopt};
 
-    // Streams, controls and clients are kept here, in that order.
+    MemberTables<Stream, Direction> mStreams;
+    MemberTables<VolumeControl, AudioObjectPropertyScope> mVolumeControls;
+    MemberTables<MuteControl, AudioObjectPropertyScope> mMuteControls;
+    // Changed only by AddClient and RemoveClient.
+    DoubleBuffer<std::unordered_map<UInt32, std::shared_ptr<Client>>> mClientsByID{{}};
 
     DoubleBuffer<ControlHandlerSlot> mControlHandler{ControlHandlerSlot{}};
     DoubleBuffer<IOHandlerSlot> mIOHandler{IOHandlerSlot{}};
@@ -306,7 +570,10 @@ private:
     // Above 0 while PerformConfigurationChange runs a change.
     UInt64 mPerformDepth = 0;
 
-    // The IO mutex and the clock's state follow here.
+    // Serialises StartIO, StopIO and every IO operation. Recursive, so that a handler called
+    // under it may reach the device's IO operations again.
+    std::recursive_mutex mIOMutex;
+    Clock mClock;
 
     static_assert(std::atomic<UInt32>::is_always_lock_free && std::atomic<SInt32>::is_always_lock_free
                       && std::atomic<bool>::is_always_lock_free

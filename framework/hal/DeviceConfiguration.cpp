@@ -6,6 +6,7 @@
 
 #include "hal/Context.h"
 #include "hal/Convert.h"
+#include "hal/TracedOperation.h"
 #include "hal/Tracer.h"
 
 #include <span>
@@ -15,36 +16,6 @@
 namespace hal {
 
 namespace {
-
-// Pairs OperationBegin with exactly one OperationEnd on every path out of a scope. Declared after
-// the scope's lock guard, so that the end line is printed before the lock is released.
-class TracedOperation
-{
-public:
-    TracedOperation(Tracer& tracer, const char* name, AudioObjectID objectID)
-        : mTracer(tracer)
-    {
-        mOperation.Name = name;
-        mOperation.ObjectID = objectID;
-        mTracer.OperationBegin(mOperation);
-    }
-    TracedOperation(const TracedOperation&) = delete;
-    TracedOperation& operator=(const TracedOperation&) = delete;
-
-    ~TracedOperation() { mTracer.OperationEnd(mOperation, mStatus); }
-
-    // Records the status for the end line and hands it back, for `return operation.Finish(...)`.
-    OSStatus Finish(OSStatus status) noexcept
-    {
-        mStatus = status;
-        return status;
-    }
-
-private:
-    Tracer& mTracer;
-    Tracer::Operation mOperation;
-    OSStatus mStatus = 0;
-};
 
 bool IsTracing(const Tracer& tracer) noexcept
 {
@@ -138,7 +109,7 @@ constexpr auto kAnyValue = [](const Device& /*device*/, const auto& /*value*/) -
 
 // ---- Configuration-change protocol ---------------------------------------------------------------
 
-void Device::RequestConfigurationChange(std::function<void()> change)
+OSStatus Device::RequestConfigurationChange(std::function<void()> change)
 {
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     const std::shared_ptr<const Context> context = GetContext();
@@ -153,14 +124,22 @@ void Device::RequestConfigurationChange(std::function<void()> change)
                        static_cast<unsigned long>(requestID));
         // Kept before the host hears of it: a host may perform the change before it returns.
         mPendingChanges.insert_or_assign(requestID, std::move(change));
-        // A refusal leaves the change pending until it is performed, aborted, or the device is
-        // detached; applying it now would change the shape under a host that said no.
-        host->RequestDeviceConfigurationChange(host, GetID(), requestID, nullptr);
-        return;
+        const OSStatus status = host->RequestDeviceConfigurationChange(host, GetID(), requestID, nullptr);
+        if (status != 0) {
+            // A host that said no will neither perform nor abort it: kept, the change would wait
+            // for good and then run at a detach, long after its requester was told the outcome.
+            // Applying it now would change the shape under that host. It is dropped, and the
+            // requester hears the host's answer.
+            tracer.Message("Device::RequestConfigurationChange() host refused change reqID=%lu status=%d",
+                           static_cast<unsigned long>(requestID), static_cast<int>(status));
+            mPendingChanges.erase(requestID);
+        }
+        return status;
     }
 
     tracer.Message("Device::RequestConfigurationChange() applying change in-place");
     change();
+    return 0;
 }
 
 void Device::RequestOwnershipChange(Object* owner, bool shouldHaveOwner)
@@ -190,6 +169,13 @@ void Device::RequestOwnershipChange(Object* owner, bool shouldHaveOwner)
     }
 
     if (!HasOwner()) {
+        return;
+    }
+    // Another object letting the device go must not apply the changes that the real owner's host
+    // is still to perform: that host would later find nothing under its request IDs.
+    if (GetOwnerID() != owner->GetID()) {
+        tracer.Message("Device::RequestOwnershipChange() not detaching devID=%lu ownerID=%lu: not the owner",
+                       static_cast<unsigned long>(GetID()), static_cast<unsigned long>(owner->GetID()));
         return;
     }
     tracer.Message("Device::RequestOwnershipChange() detaching owner devID=%lu ownerID=%lu",
@@ -270,7 +256,7 @@ OSStatus Device::RequestValueChange(const char* requestName,
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     const std::shared_ptr<const Context> context = GetContext();
     Tracer& tracer = *context->Tracer;
-    TracedOperation operation(tracer, requestName, GetID());
+    TracedOperation operation(tracer, {.Name = requestName, .ObjectID = GetID()});
 
     // Compared with the current value, not with one still pending: a request that restores the
     // current value while another is pending is dropped, and the pending one wins.
@@ -284,10 +270,9 @@ OSStatus Device::RequestValueChange(const char* requestName,
     }
     // The change lives in this device's own queue, or runs before this returns, so it cannot
     // outlive the device: a plain pointer is enough, and a shared one would be a cycle.
-    RequestConfigurationChange([this, storeName, value = std::move(value), getter, store] {
+    return operation.Finish(RequestConfigurationChange([this, storeName, value = std::move(value), getter, store] {
         ApplyValueChange(storeName, value, getter, store);
-    });
-    return operation.Finish(0);
+    }));
 }
 
 template <class Value, class Getter, class Store>
@@ -296,7 +281,7 @@ void Device::ApplyValueChange(const char* storeName, const Value& value, Getter 
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     const std::shared_ptr<const Context> context = GetContext();
     Tracer& tracer = *context->Tracer;
-    TracedOperation operation(tracer, storeName, GetID());
+    TracedOperation operation(tracer, {.Name = storeName, .ObjectID = GetID()});
 
     // Another change may have got there first since the request.
     if (IsSameValue(value, getter(*this))) {
@@ -375,7 +360,11 @@ OSStatus Device::SetPreferredChannelCountAsync(UInt32 channelCount)
     return RequestValueChange(
         "Device::SetPreferredChannelCountAsync()", "Device::SetPreferredChannelCountImpl()", channelCount,
         [](const Device& device) { return device.GetPreferredChannelCount(); },
-        [](Device& device, UInt32 value) { return device.SetPreferredChannelCountImpl(value); }, kAnyValue);
+        [](Device& device, UInt32 value) { return device.SetPreferredChannelCountImpl(value); },
+        // Every read of the channels or the layout builds that many descriptions.
+        [](const Device& /*device*/, UInt32 value) -> OSStatus {
+            return value > kMaximumPreferredChannelCount ? kAudioHardwareIllegalOperationError : 0;
+        });
 }
 
 OSStatus Device::SetPreferredChannelsAsync(std::vector<AudioChannelDescription> channels)
@@ -413,7 +402,7 @@ OSStatus Device::SetFlag(const char* operationName,
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     const std::shared_ptr<const Context> context = GetContext();
     Tracer& tracer = *context->Tracer;
-    TracedOperation operation(tracer, operationName, GetID());
+    TracedOperation operation(tracer, {.Name = operationName, .ObjectID = GetID()});
 
     if (value == getter(*this)) {
         tracer.Message("value not changed");

@@ -15,7 +15,10 @@ void IORequestHandler::OnReadClientInput(const std::shared_ptr<Client>& /*client
                                          void* buffer,
                                          UInt32 bufferBytes) HAL_NONBLOCKING
 {
-    std::memset(buffer, 0, bufferBytes);
+    // A host may pass no buffer for an empty operation; memset wants one even for 0 bytes.
+    if (buffer != nullptr) {
+        std::memset(buffer, 0, bufferBytes);
+    }
 }
 
 namespace {

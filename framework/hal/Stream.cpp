@@ -372,10 +372,10 @@ OSStatus Stream::RequestValueChange(const char* requestName, const char* storeNa
         // The change holds the stream: the device may keep it past the application's last
         // reference. The stream holds its device only weakly, so this forms no cycle.
         const auto self = std::static_pointer_cast<Stream>(shared_from_this());
-        device->RequestConfigurationChange([self, storeName, value = std::move(value), getter, store] {
+        // A host that refuses the request never applies the value: the setter says so.
+        return device->RequestConfigurationChange([self, storeName, value = std::move(value), getter, store] {
             self->ApplyValueChange(storeName, value, getter, store);
         });
-        return 0;
     });
 }
 
@@ -491,12 +491,45 @@ OSStatus Stream::CheckFormat(const AudioStreamBasicDescription& format,
 
 void Stream::AttachVolumeControl(std::shared_ptr<VolumeControl> volumeControl)
 {
+    const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     mVolumeControl.Set(std::move(volumeControl));
 }
 
 void Stream::AttachMuteControl(std::shared_ptr<MuteControl> muteControl)
 {
+    const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
     mMuteControl.Set(std::move(muteControl));
+}
+
+namespace {
+
+// Under the stream's write mutex, so that no attach slips in between the test and the detach.
+template <class Control>
+void DetachIfAttached(DoubleBuffer<std::shared_ptr<Control>>& slot, const Control& control)
+{
+    bool isAttached = false;
+    {
+        // Released before the Set below, which waits for readers of the value it replaces.
+        const auto readLock = slot.GetReadLock();
+        isAttached = readLock.GetValue().get() == &control;
+    }
+    if (isAttached) {
+        slot.Set(nullptr);
+    }
+}
+
+} // namespace
+
+void Stream::DetachVolumeControl(const VolumeControl& volumeControl)
+{
+    const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
+    DetachIfAttached(mVolumeControl, volumeControl);
+}
+
+void Stream::DetachMuteControl(const MuteControl& muteControl)
+{
+    const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
+    DetachIfAttached(mMuteControl, muteControl);
 }
 
 void Stream::ApplyProcessing(Float32* samples, UInt32 frameCount, UInt32 channelCount) const HAL_NONBLOCKING

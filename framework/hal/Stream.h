@@ -24,7 +24,7 @@
 // kAudioDeviceUnsupportedFormatError and nothing is requested.
 //
 // Controls. AttachVolumeControl and AttachMuteControl replace the attached control at once (null
-// detaches); they wait for a processing call that is using the control they replace, and the
+// detaches), under the stream's write mutex; they wait for a processing call that is using the control they replace, and the
 // replaced control is released on the attaching thread, never on the IO thread.
 //
 // Lock order: the device's write mutex, then the stream's. A setter never holds the stream's
@@ -122,8 +122,9 @@ public:
 
     // Each compares with its getter (an equal value is dropped as "value not changed"), checks a
     // format as described above, and asks the device for a change that compares again and stores
-    // through the ...Impl store. The status says whether the value was accepted, not whether it
-    // has been stored yet; a store that fails later reports only through the trace. None of them
+    // through the ...Impl store. The status says whether the value was accepted (a host that
+    // refuses the change gives its own status), not whether it has been stored yet; a store that
+    // fails later reports only through the trace. None of them
     // notifies the host: the configuration change makes it read the stream again.
     OSStatus SetLatencyAsync(UInt32 latency);
     OSStatus SetPhysicalFormatAsync(AudioStreamBasicDescription format);
@@ -142,6 +143,10 @@ public:
     // processing call that is using the replaced control: not for the IO thread.
     void AttachVolumeControl(std::shared_ptr<VolumeControl> volumeControl);
     void AttachMuteControl(std::shared_ptr<MuteControl> muteControl);
+    // Detach the control only if it is the attached one (a device removing the control); another
+    // attached control stays. Same waits as attaching.
+    void DetachVolumeControl(const VolumeControl& volumeControl);
+    void DetachMuteControl(const MuteControl& muteControl);
 
     // Processes `frameCount` frames of `channelCount` interleaved 32-bit float samples in place:
     // the attached volume control's processing, then the attached mute control's. Each control

@@ -10,6 +10,10 @@
 #include <string>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace hal {
 
 namespace {
@@ -53,6 +57,38 @@ UInt32 GetValueSize(AudioObjectPropertySelector selector) noexcept
         return kCodeSize;
     default:
         return kLevelSize;
+    }
+}
+
+// Multiplies `count` samples by `gain` and limits each to [-1.0, 1.0]; a NaN (from the mix, or an
+// infinite sample at gain 0) becomes 0.0. The cost of a volume control's processing is this loop.
+//
+// Written plainly, the three selects vectorise, but GCC, bound by their NaN semantics, spells each
+// as a compare and three mask operations instead of the one minimum or maximum instruction that has
+// exactly those semantics: some twenty instructions per four samples, eight times the cost of the
+// multiplication alone. On x86 the loop therefore says what it means, five instructions per four
+// samples; elsewhere (and for the tail) the plain form, which Clang turns into the same.
+void ScaleAndLimit(Float32* samples, std::size_t count, Float32 gain) noexcept HAL_NONBLOCKING
+{
+    std::size_t index = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(gain);
+    const __m128 high = _mm_set1_ps(1.0f);
+    const __m128 low = _mm_set1_ps(-1.0f);
+    for (; index + 4 <= count; index += 4) {
+        __m128 sample = _mm_mul_ps(_mm_loadu_ps(samples + index), scale);
+        // An unordered lane (NaN) compares false and is cleared to +0.0.
+        sample = _mm_and_ps(sample, _mm_cmpord_ps(sample, sample));
+        // minps and maxps return their second operand unless the first is less (greater).
+        _mm_storeu_ps(samples + index, _mm_max_ps(_mm_min_ps(sample, high), low));
+    }
+#endif
+    for (; index < count; ++index) {
+        Float32 sample = samples[index] * gain;
+        // NaN fails every comparison and would otherwise leave the limiter as it came in.
+        sample = sample == sample ? sample : 0.0f;
+        sample = sample < 1.0f ? sample : 1.0f;
+        samples[index] = sample > -1.0f ? sample : -1.0f;
     }
 }
 
@@ -172,17 +208,8 @@ void VolumeControl::ApplyProcessing(Float32* samples, UInt32 frameCount, UInt32 
         return;
     }
     // Read once: the whole buffer gets one gain, whatever a setter does meanwhile.
-    const Float32 gain = GetScalarValue();
     // 64-bit: the product of two 32-bit counts must not wrap.
-    const std::size_t sampleCount = std::size_t{frameCount} * channelCount;
-    for (std::size_t index = 0; index < sampleCount; ++index) {
-        const Float32 scaled = samples[index] * gain;
-        // Selects rather than branches, so that the loop vectorises. NaN fails every comparison
-        // and would otherwise leave the limiter as it came in.
-        Float32 limited = scaled > 1.0f ? 1.0f : scaled;
-        limited = limited < -1.0f ? -1.0f : limited;
-        samples[index] = limited == limited ? limited : 0.0f;
-    }
+    ScaleAndLimit(samples, std::size_t{frameCount} * channelCount, GetScalarValue());
 }
 
 // ---- Setters -----------------------------------------------------------------------------------------
@@ -242,11 +269,8 @@ OSStatus VolumeControl::SetScalarValue(Float32 scalar)
     Tracer& tracer = *context->Tracer;
     const Tracer::Operation operation{.Name = "VolumeControl::SetScalarValue()", .Flags = 0, .ObjectID = GetID()};
     return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        // Refused like a NaN decibel value: a request that names no level changes nothing.
-        if (std::isnan(scalar)) {
-            tracer.Message("refusing a scalar value that is not a number");
-            return kAudioHardwareIllegalOperationError;
-        }
+        // NaN passes the limits unchanged, and the curve converts it to its lowest step: silence,
+        // which can never raise the volume.
         return SetRawValue(mCurve.ConvertScalarToRaw(LimitTo(scalar, 0.0f, 1.0f)));
     });
 }

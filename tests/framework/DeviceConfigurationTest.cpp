@@ -3,6 +3,7 @@
 #include "hal/Context.h"
 
 #include "CapturingTracer.h"
+#include "HostedDevice.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -42,28 +43,11 @@ protected:
     }
 };
 
-class DeviceConfigurationTest : public ::testing::Test
+// The device with its host and owner (HostedDevice): `device`, `host`, `tracer`, `context`,
+// `owner`, OwnAndKnowHost() and TracedInOrder() come from there.
+class DeviceConfigurationTest : public ::testing::Test, protected pelio::test::HostedDevice<CountingDevice>
 {
 protected:
-    DeviceConfigurationTest()
-    {
-        host.SetConfigurationChangeCallbacks(
-            [this](AudioObjectID objectID, UInt64 action, void* info) {
-                return device->PerformConfigurationChange(objectID, action, info);
-            },
-            [this](AudioObjectID objectID, UInt64 action, void* info) {
-                return device->AbortConfigurationChange(objectID, action, info);
-            });
-    }
-
-    // The state in which changes wait for the host: owned, and the host known.
-    void OwnAndKnowHost()
-    {
-        device->RequestOwnershipChange(owner.get(), true);
-        context->Host.store(host.GetInterface(), std::memory_order_release);
-        tracer->ClearLines();
-    }
-
     std::vector<UInt64> RequestedActions() const
     {
         std::vector<UInt64> actions;
@@ -74,30 +58,6 @@ protected:
         }
         return actions;
     }
-
-    // Every line of the trace, in order, that `expected` lists: a test names the lines it cares
-    // about and ignores the rest.
-    bool TracedInOrder(const Lines& expected) const
-    {
-        const Lines lines = tracer->GetLines();
-        auto next = lines.begin();
-        for (const std::string& line : expected) {
-            next = std::find(next, lines.end(), line);
-            if (next == lines.end()) {
-                ADD_FAILURE() << "not traced (in this order): " << line;
-                return false;
-            }
-            ++next;
-        }
-        return true;
-    }
-
-    std::shared_ptr<CapturingTracer> tracer =
-        std::make_shared<CapturingTracer>(CapturingTracer::Mode::Stderr, CapturingTracer::Style::Flat);
-    std::shared_ptr<hal::Context> context = std::make_shared<hal::Context>(tracer);
-    TestHost host;
-    std::shared_ptr<hal::Object> owner = hal::MakeObject<hal::Object>(context, "Owner");
-    std::shared_ptr<CountingDevice> device = hal::MakeObject<CountingDevice>(context, hal::DeviceParameters{});
 };
 
 // ---- When a change waits for the host ----------------------------------------------------------
@@ -416,6 +376,49 @@ TEST_F(DeviceConfigurationTest, ShapesTheHostCannotUseAreRefused)
     }
 }
 
+TEST_F(DeviceConfigurationTest, PreferredChannelCountsBeyondTheLimitAreRefused)
+{
+    // Every read of the derived channels or layout would build that many descriptions.
+    for (const UInt32 count : {hal::Device::kMaximumPreferredChannelCount + 1, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(count);
+        EXPECT_EQ(device->SetPreferredChannelCountAsync(count), kAudioHardwareIllegalOperationError);
+        EXPECT_EQ(device->GetPreferredChannelCount(), 2u);
+    }
+    EXPECT_TRUE(TracedInOrder({"value is invalid"}));
+    EXPECT_EQ(device->SetPreferredChannelCountAsync(hal::Device::kMaximumPreferredChannelCount), 0);
+    EXPECT_EQ(device->GetPreferredChannelCount(), hal::Device::kMaximumPreferredChannelCount);
+}
+
+// A host that says no will neither perform nor abort: the change must not linger, to run at some
+// later detach, while its requester believes it accepted.
+TEST_F(DeviceConfigurationTest, ARefusedRequestIsDroppedAndItsSetterReportsTheRefusal)
+{
+    OwnAndKnowHost();
+    host.RefuseConfigurationChangesWith(kAudioHardwareUnspecifiedError);
+
+    EXPECT_EQ(device->SetLatencyAsync(256), kAudioHardwareUnspecifiedError);
+    EXPECT_EQ(RequestedActions(), (std::vector<UInt64>{0}));
+    EXPECT_TRUE(TracedInOrder({
+        "Device::RequestConfigurationChange() enqueueing change reqID=0",
+        "Device::RequestConfigurationChange() host refused change reqID=0 status=" +
+            std::to_string(kAudioHardwareUnspecifiedError),
+        "Device::SetLatencyAsync() end status=kAudioHardwareUnspecifiedError",
+    }));
+
+    // Nothing is pending: neither a late perform nor a detach applies it.
+    EXPECT_EQ(device->PerformConfigurationChange(device->GetID(), 0, nullptr), 0);
+    device->RequestOwnershipChange(owner.get(), false);
+    EXPECT_EQ(device->GetLatency(), 0u);
+    EXPECT_EQ(device->latencyStores, 0);
+
+    // Accepted again, requests wait for the host as before.
+    host.RefuseConfigurationChangesWith(0);
+    OwnAndKnowHost();
+    EXPECT_EQ(device->SetLatencyAsync(256), 0);
+    EXPECT_EQ(host.PerformPendingConfigurationChanges(), std::vector<OSStatus>{0});
+    EXPECT_EQ(device->GetLatency(), 256u);
+}
+
 // ---- Changes inside changes ----------------------------------------------------------------------
 
 TEST_F(DeviceConfigurationTest, ARequestFromInsideAPerformedChangeAppliesAtOnce)
@@ -505,6 +508,24 @@ TEST_F(DeviceConfigurationTest, AttachingAnOwnedDeviceChangesNothing)
     device->RequestOwnershipChange(owner.get(), false);
     device->RequestOwnershipChange(owner.get(), false);
     EXPECT_FALSE(device->HasOwner());
+}
+
+// Only the owner can let the device go: another object's detach must leave the changes that the
+// owner's host is still to perform where they are.
+TEST_F(DeviceConfigurationTest, DetachingFromAnObjectThatIsNotTheOwnerDoesNothing)
+{
+    OwnAndKnowHost();
+    const auto stranger = hal::MakeObject<hal::Object>(context, "Stranger");
+    ASSERT_EQ(device->SetLatencyAsync(256), 0);
+
+    device->RequestOwnershipChange(stranger.get(), false);
+
+    EXPECT_EQ(device->GetOwnerID(), owner->GetID());
+    EXPECT_EQ(device->GetLatency(), 0u);
+    EXPECT_TRUE(TracedInOrder({"Device::RequestOwnershipChange() not detaching devID=" + std::to_string(device->GetID())
+                               + " ownerID=" + std::to_string(stranger->GetID()) + ": not the owner"}));
+    EXPECT_EQ(host.PerformPendingConfigurationChanges(), std::vector<OSStatus>{0});
+    EXPECT_EQ(device->GetLatency(), 256u);
 }
 
 TEST_F(DeviceConfigurationTest, OwnershipNeedsASharedReferenceToTheDevice)

@@ -443,7 +443,9 @@ TEST_F(VolumeControlTest, SettingALevelThroughTheHostStoresTheNearestRawStepAndN
                      "VolumeControl::SetPropertyData() end status=OK"}));
 }
 
-TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
+// A NaN level never raises the volume: in decibels it names no level and is refused, as a scalar
+// it is silence.
+TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
 {
     struct Case {
         AudioObjectPropertySelector selector;
@@ -466,21 +468,27 @@ TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
                                               << testCase.value << " from raw " << startRaw);
             StartAt(startRaw);
 
-            EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
-
-            EXPECT_EQ(control->GetRawValue(), startRaw);
-            EXPECT_TRUE(host.GetNotifications().empty());
+            if (testCase.selector == kAudioLevelControlPropertyDecibelValue) {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
+                EXPECT_EQ(control->GetRawValue(), startRaw);
+                EXPECT_TRUE(host.GetNotifications().empty());
+            } else {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), 0);
+                EXPECT_EQ(control->GetRawValue(), 0);
+                EXPECT_EQ(host.GetNotifications(), LevelChanged());
+            }
         }
     }
 
     StartAt(10);
     EXPECT_EQ(control->SetDecibelValue(kNaN), kAudioHardwareIllegalOperationError);
-    EXPECT_EQ(control->SetScalarValue(kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(SetLevel(kAudioLevelControlPropertyDecibelValue, kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(control->GetRawValue(), 10);
     EXPECT_EQ(MessagesOf(tracer->GetLines()),
-              (Lines{"refusing a decibel value that is not a number", "refusing a scalar value that is not a number",
-                     "setting DecibelValue=nan", "refusing a decibel value that is not a number", "setter failed"}));
+              (Lines{"refusing a decibel value that is not a number", "setting DecibelValue=nan",
+                     "refusing a decibel value that is not a number", "setter failed"}));
+    EXPECT_EQ(control->SetScalarValue(kNaN), 0);
+    EXPECT_EQ(control->GetRawValue(), 0);
 }
 
 TEST_F(VolumeControlTest, MalformedSetRequestsAreRefusedBeforeAnyChange)
@@ -640,6 +648,20 @@ TEST_F(VolumeControlTest, ProcessingScalesByTheScalarValueAndLimitsEverySample)
 
         EXPECT_EQ(std::vector<Float32>(samples.begin(), samples.end() - 1), testCase.expected);
         EXPECT_EQ(samples.back(), 7.0f);
+
+        // The same four samples behind 0 to 5 silent ones, so that each of them passes both the
+        // four-wide loop and the loop over the rest.
+        for (std::size_t lead = 0; lead <= 5; ++lead) {
+            SCOPED_TRACE(lead);
+            std::vector<Float32> shifted(lead, 0.0f);
+            shifted.insert(shifted.end(), testCase.input.begin(), testCase.input.begin() + 4);
+            shifted.push_back(7.0f);
+            control->ApplyProcessing(shifted.data(), static_cast<UInt32>(lead + 4), 1);
+            std::vector<Float32> expected(lead, 0.0f);
+            expected.insert(expected.end(), testCase.expected.begin(), testCase.expected.begin() + 4);
+            expected.push_back(7.0f);
+            EXPECT_EQ(shifted, expected);
+        }
     }
 
     control->ApplyProcessing(nullptr, 512, 2);

@@ -260,8 +260,17 @@ OSStatus TestHost::RequestDeviceConfigurationChange(AudioServerPlugInHostRef inH
     const ConfigurationChangeRequest request{inDeviceObjectID, inChangeAction, inChangeInfo};
     const std::lock_guard<std::mutex> lock(host.mMutex);
     host.mRequests.push_back(request);
+    if (host.mRequestStatus != 0) {
+        return host.mRequestStatus;
+    }
     host.mPendingRequests.push_back(request);
     return 0;
+}
+
+void TestHost::RefuseConfigurationChangesWith(OSStatus status)
+{
+    const std::lock_guard<std::mutex> lock(mMutex);
+    mRequestStatus = status;
 }
 
 } // namespace pelio::test

@@ -11,7 +11,8 @@
 //   null value for a missing key); DeleteFromStorage removes the key (0 also when it was missing).
 //   A null key or value pointer is refused with kAudioHardwareIllegalOperationError. Tests can make
 //   every storage operation fail with a chosen status.
-// - RequestDeviceConfigurationChange records the request and returns 0. The change is neither
+// - RequestDeviceConfigurationChange records the request and returns 0 (or, while the test says
+//   so, refuses it with a chosen status and keeps it out of the pending ones). The change is neither
 //   performed nor aborted until the test says so: PerformPendingConfigurationChanges and
 //   AbortPendingConfigurationChanges hand each pending request, in request order, to the callback
 //   the test set (typically the device's PerformConfigurationChange or AbortConfigurationChange);
@@ -93,6 +94,9 @@ public:
 
     void SetConfigurationChangeCallbacks(ConfigurationChangeCallback perform,
                                          ConfigurationChangeCallback abort);
+    // From now on every request is recorded but answered with `status` and never becomes
+    // pending; 0 accepts them again.
+    void RefuseConfigurationChangesWith(OSStatus status);
     // Hands each pending request, oldest first, to the perform (or abort) callback; requests made
     // inside a callback are handled in the same call. Returns the statuses in that order; without
     // a callback the requests are dropped and nothing is returned for them.
@@ -131,6 +135,7 @@ private:
     OSStatus mStorageStatus = 0;
     std::vector<ConfigurationChangeRequest> mRequests;
     std::vector<ConfigurationChangeRequest> mPendingRequests;
+    OSStatus mRequestStatus = 0;
     ConfigurationChangeCallback mPerform;
     ConfigurationChangeCallback mAbort;
 };
