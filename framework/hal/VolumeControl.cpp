@@ -242,11 +242,8 @@ OSStatus VolumeControl::SetScalarValue(Float32 scalar)
     Tracer& tracer = *context->Tracer;
     const Tracer::Operation operation{.Name = "VolumeControl::SetScalarValue()", .Flags = 0, .ObjectID = GetID()};
     return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        // Refused like a NaN decibel value: a request that names no level changes nothing.
-        if (std::isnan(scalar)) {
-            tracer.Message("refusing a scalar value that is not a number");
-            return kAudioHardwareIllegalOperationError;
-        }
+        // A NaN passes the limits unchanged and the curve takes it as its lowest step: silence,
+        // never a level louder than the one asked for.
         return SetRawValue(mCurve.ConvertScalarToRaw(LimitTo(scalar, 0.0f, 1.0f)));
     });
 }

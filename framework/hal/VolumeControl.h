@@ -14,10 +14,10 @@
 // Changing. SetRawValue, which the decibel and scalar setters end in, holds the control's write
 // mutex for the whole change, the host notification included: setters wait for one another,
 // allocate and call the host, so none belongs on the IO thread. Values beyond the curve are
-// clamped to its ends. A decibel or scalar value that is NaN names no level at all: the setters
-// refuse it with kAudioHardwareIllegalOperationError and change nothing, so a malformed request
-// from the host can never raise the volume. Infinities are values beyond the ends and are clamped
-// like any other.
+// clamped to its ends. A malformed request from the host can never raise the volume: a scalar
+// value that is NaN sets the lowest step (silence), and a decibel value that is NaN, which the
+// curve's walk would take as its loudest step, is refused with kAudioHardwareIllegalOperationError
+// and changes nothing. Infinities are values beyond the ends and are clamped like any other.
 //
 // Parameters whose range the curve refuses (raw minimum not below the raw maximum, decibels not
 // finite or falling; see VolumeCurve) leave the curve without a range. The constructor traces the
@@ -104,8 +104,8 @@ public:
     virtual OSStatus SetDecibelValue(Float32 decibels);
     // The gain that ApplyProcessing applies.
     virtual Float32 GetScalarValue() const HAL_NONBLOCKING;
-    // Clamps to [0.0, 1.0], converts to the nearest raw step, then SetRawValue. NaN:
-    // kAudioHardwareIllegalOperationError, nothing changes.
+    // Clamps to [0.0, 1.0], converts to the nearest raw step, then SetRawValue. NaN sets the lowest
+    // step: silence.
     virtual OSStatus SetScalarValue(Float32 scalar);
 
     virtual AudioValueRange GetRawRange() const HAL_NONBLOCKING;

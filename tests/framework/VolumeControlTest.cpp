@@ -443,7 +443,9 @@ TEST_F(VolumeControlTest, SettingALevelThroughTheHostStoresTheNearestRawStepAndN
                      "VolumeControl::SetPropertyData() end status=OK"}));
 }
 
-TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
+// A level that is not a number must never raise the volume. A NaN decibel value, which the
+// curve's walk would take as its loudest step, is refused; a NaN scalar sets the lowest step.
+TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
 {
     struct Case {
         AudioObjectPropertySelector selector;
@@ -466,21 +468,30 @@ TEST_F(VolumeControlTest, LevelsThatAreNotANumberAreRefusedAndChangeNothing)
                                               << testCase.value << " from raw " << startRaw);
             StartAt(startRaw);
 
-            EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
-
-            EXPECT_EQ(control->GetRawValue(), startRaw);
-            EXPECT_TRUE(host.GetNotifications().empty());
+            if (testCase.selector == kAudioLevelControlPropertyDecibelValue) {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), kAudioHardwareIllegalOperationError);
+                EXPECT_EQ(control->GetRawValue(), startRaw);
+                EXPECT_TRUE(host.GetNotifications().empty());
+            } else {
+                EXPECT_EQ(SetLevel(testCase.selector, testCase.value), 0);
+                EXPECT_EQ(control->GetRawValue(), 0);
+                EXPECT_EQ(control->GetScalarValue(), 0.0f);
+                EXPECT_EQ(host.GetNotifications(), LevelChanged());
+            }
         }
     }
 
     StartAt(10);
     EXPECT_EQ(control->SetDecibelValue(kNaN), kAudioHardwareIllegalOperationError);
-    EXPECT_EQ(control->SetScalarValue(kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(SetLevel(kAudioLevelControlPropertyDecibelValue, kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(control->GetRawValue(), 10);
+    EXPECT_EQ(control->SetScalarValue(kNaN), 0);
+    EXPECT_EQ(control->GetRawValue(), 0);
     EXPECT_EQ(MessagesOf(tracer->GetLines()),
-              (Lines{"refusing a decibel value that is not a number", "refusing a scalar value that is not a number",
-                     "setting DecibelValue=nan", "refusing a decibel value that is not a number", "setter failed"}));
+              (Lines{"refusing a decibel value that is not a number", "setting DecibelValue=nan",
+                     "refusing a decibel value that is not a number", "setter failed", "setting raw value to 0",
+                     "Object::NotifyPropertiesChanged() sending notification for "
+                     "kAudioLevelControlPropertyScalarValue, kAudioLevelControlPropertyDecibelValue"}));
 }
 
 TEST_F(VolumeControlTest, MalformedSetRequestsAreRefusedBeforeAnyChange)
