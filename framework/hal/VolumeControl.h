@@ -50,7 +50,6 @@
 namespace hal {
 
 class Context;
-class Tracer;
 
 class VolumeControl : public Object
 {
@@ -139,6 +138,8 @@ protected:
     // The parameters given at construction, unchanged.
     const VolumeControlParameters& GetParameters() const noexcept { return mParameters; }
 
+    bool IsBuiltInProperty(AudioObjectPropertySelector selector) const override;
+
 private:
     template <class T, class... Arguments>
     friend std::shared_ptr<T> MakeObject(Arguments&&... arguments);
@@ -146,10 +147,6 @@ private:
     // The curve of the parameters' one range with the default transfer function; empty, with a
     // message, when the curve refuses the range.
     VolumeCurve BuildCurve() const;
-
-    // Writes the value of one of the control's own selectors into the host's buffer, which holds
-    // enough bytes, and traces it; the conversions read their input from the buffer first.
-    void WriteOwnProperty(Tracer& tracer, AudioObjectPropertySelector selector, void* outData) const;
 
     const VolumeControlParameters mParameters;
     const VolumeCurve mCurve;

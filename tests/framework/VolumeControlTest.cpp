@@ -7,6 +7,7 @@
 #include "hal/Tracer.h"
 
 #include "CapturingTracer.h"
+#include "TraceLines.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@ using hal::MakeObject;
 using hal::VolumeControl;
 using hal::VolumeControlParameters;
 using pelio::test::CapturingTracer;
+using pelio::test::MessagesOf;
 using pelio::test::TestHost;
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<UInt8>;
@@ -41,18 +43,6 @@ Bytes BytesOf(const Value& value)
     Bytes bytes(sizeof value);
     std::memcpy(bytes.data(), &value, sizeof value);
     return bytes;
-}
-
-// The message lines of `lines`, without the begin and end lines of the operations around them.
-Lines MessagesOf(const Lines& lines)
-{
-    Lines messages;
-    for (const std::string& line : lines) {
-        if (line.find("() begin") == std::string::npos && line.find("() end status=") == std::string::npos) {
-            messages.push_back(line);
-        }
-    }
-    return messages;
 }
 
 AudioObjectPropertyAddress Address(AudioObjectPropertySelector selector,
