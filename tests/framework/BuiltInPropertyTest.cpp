@@ -40,6 +40,12 @@ std::vector<ClassCase> Classes()
     return {
         {"Object", [](const auto& context) { return hal::MakeObject<hal::Object>(context, "Object"); }, {},
          kAudioObjectPropertyName},
+        {"Device",
+         [](const auto& context) { return hal::MakeObject<hal::Device>(context, hal::DeviceParameters{}); },
+         {kAudioObjectPropertyName, kAudioDevicePropertyIcon, kAudioDevicePropertyLatency,
+          kAudioDevicePropertyNominalSampleRate, kAudioDevicePropertyPreferredChannelLayout,
+          kAudioObjectPropertyIdentify, kAudioDevicePropertyStreams, kAudioObjectPropertyControlList},
+         kAudioStreamPropertyIsActive},
         {"Stream",
          [](const auto& context) {
              return hal::MakeObject<hal::Stream>(context, std::shared_ptr<hal::Device>(), hal::StreamParameters{});
