@@ -62,6 +62,7 @@
 #include "hal/VolumeControlParameters.h"
 
 #include <CoreAudio/AudioServerPlugIn.h>
+#include <sys/types.h>
 
 #include <array>
 #include <atomic>
@@ -98,6 +99,35 @@ public:
     AudioClassID GetBaseClass() const override;
     // True for the device class and its base class.
     bool IsInstance(AudioClassID classID) const override;
+
+    // ---- Property protocol (DeviceProperties.cpp) ---------------------------------------------------
+    //
+    // The device's own properties when the object ID is its own: identity texts and the icon URL,
+    // transport type, related devices, clock properties, latency and safety offset, zero time
+    // stamp period, nominal and available sample rates, preferred stereo channels and channel
+    // layout, running, identify, alive, hidden, default-device permissions, streams (of the
+    // address's scope) and controls (of every scope). HasProperty admits latency, safety offset,
+    // the preferred channels and layout and the default-device permissions only in the input and
+    // output scopes; the other operations answer them in every scope. The host may set the
+    // nominal sample rate (through SetNominalSampleRateAsync, so it changes when the host performs
+    // the change) and identify (SetIsIdentifying). Everything else goes to hal::Object. Each
+    // operation is traced, takes no device lock (a set waits only inside the setter it calls) and
+    // reads values through the virtual getters; the text, list and layout properties allocate.
+
+    Boolean HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
+                        const AudioObjectPropertyAddress* inAddress) const override;
+    OSStatus IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
+                                const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const override;
+    OSStatus GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientProcessID,
+                                 const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                                 const void* inQualifierData, UInt32* outDataSize) const override;
+    OSStatus GetPropertyData(AudioObjectID inObjectID, pid_t inClientProcessID,
+                             const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                             const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
+                             void* outData) const override;
+    OSStatus SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcessID,
+                             const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                             const void* inQualifierData, UInt32 inDataSize, const void* inData) override;
 
     // ---- Getters: lock-free; the scalar ones are safe on the IO thread ----------------------------
 
@@ -361,6 +391,9 @@ protected:
     // Copies `parameters` and fixes the device UID; registers the device under a new ID. Create
     // devices with hal::MakeObject<Device>(context, parameters).
     Device(std::shared_ptr<const Context> context, const DeviceParameters& parameters);
+
+    // The selectors of the device's property table, then those of hal::Object.
+    bool IsBuiltInProperty(AudioObjectPropertySelector selector) const override;
 
     // ---- Value stores ----------------------------------------------------------------------------
     //

@@ -4,27 +4,12 @@
 #include "hal/PropertyProtocol.h"
 #include "hal/Tracer.h"
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <utility>
 
 namespace hal {
-
-namespace {
-
-using PropertyProtocol::OutputBuffer;
-
-// The value, the scope and the element all cross the host boundary as one 32-bit word.
-constexpr UInt32 kValueSize = sizeof(UInt32);
-static_assert(kValueSize == 4);
-
-bool IsOwnSelector(AudioObjectPropertySelector selector) noexcept
-{
-    return selector == kAudioBooleanControlPropertyValue || selector == kAudioControlPropertyScope
-           || selector == kAudioControlPropertyElement;
-}
-
-} // namespace
 
 // ---- Construction ----------------------------------------------------------------------------------
 
@@ -111,58 +96,47 @@ OSStatus MuteControl::SetIsMutedImpl(bool isMuted)
 
 // ---- Property protocol -------------------------------------------------------------------------------
 
+namespace {
+
+using PropertyProtocol::Value;
+
+// Scope and element of the address are not looked at. The value mutes when the host's word is not 0.
+constexpr auto kProperties = PropertyProtocol::MakeTable<MuteControl>({
+    {kAudioBooleanControlPropertyValue, "IsMuted", Value<&MuteControl::GetIsMuted, &MuteControl::SetIsMuted>},
+    {kAudioControlPropertyScope,        "Scope",   Value<&MuteControl::GetScope>},
+    {kAudioControlPropertyElement,      "Element", Value<&MuteControl::GetElement>},
+});
+
+} // namespace
+
+bool MuteControl::IsBuiltInProperty(AudioObjectPropertySelector selector) const
+{
+    return kProperties.Find(selector) != nullptr || Object::IsBuiltInProperty(selector);
+}
+
 Boolean MuteControl::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                                  const AudioObjectPropertyAddress* inAddress) const
 {
-    return RunHasProperty("MuteControl::HasProperty()", inObjectID, inClientProcessID, inAddress, IsOwnSelector,
-                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
+    return AnswerHasProperty("MuteControl::HasProperty()", kProperties, inObjectID, inClientProcessID, inAddress,
+                             [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus MuteControl::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                          const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    return RunPropertyOperation({.Name = "MuteControl::IsPropertySettable()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
-        }
-        if (outIsSettable == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        const bool isSettable = inAddress->mSelector == kAudioBooleanControlPropertyValue;
-        *outIsSettable = isSettable;
-        tracer.Message("returning IsSettable=%s", isSettable ? "true" : "false");
-        return kAudioHardwareNoError;
-    });
+    return AnswerIsPropertySettable(
+        "MuteControl::IsPropertySettable()", kProperties, inObjectID, inClientProcessID, inAddress, outIsSettable,
+        [&] { return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable); });
 }
 
 OSStatus MuteControl::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientProcessID,
                                           const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                           const void* inQualifierData, UInt32* outDataSize) const
 {
-    return RunPropertyOperation({.Name = "MuteControl::GetPropertyDataSize()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .OutDataSize = outDataSize},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                               inQualifierData, outDataSize);
-        }
-        if (outDataSize == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        *outDataSize = kValueSize;
-        tracer.Message("returning PropertySize=%u", kValueSize);
-        return kAudioHardwareNoError;
+    return AnswerGetPropertyDataSize("MuteControl::GetPropertyDataSize()", kProperties, inObjectID, inClientProcessID,
+                                     inAddress, inQualifierDataSize, inQualifierData, outDataSize, [&] {
+        return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                           inQualifierData, outDataSize);
     });
 }
 
@@ -171,49 +145,10 @@ OSStatus MuteControl::GetPropertyData(AudioObjectID inObjectID, pid_t inClientPr
                                       const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                       void* outData) const
 {
-    return RunPropertyOperation({.Name = "MuteControl::GetPropertyData()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .OutDataSize = outDataSize,
-                                 .OutData = outData},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, outDataSize, outData);
-        }
-        switch (PropertyProtocol::CheckOutputBuffer(tracer, kValueSize, inDataSize, outDataSize, outData)) {
-        case OutputBuffer::TooSmall:
-            return kAudioHardwareBadPropertySizeError;
-        case OutputBuffer::Absent:
-            return kAudioHardwareNoError;
-        case OutputBuffer::Ready:
-            break;
-        }
-        switch (inAddress->mSelector) {
-        case kAudioBooleanControlPropertyValue: {
-            const UInt32 isMuted = GetIsMuted() ? 1 : 0;
-            PropertyProtocol::WriteValue(outData, isMuted);
-            tracer.Message("returning IsMuted=%d", static_cast<int>(isMuted));
-            break;
-        }
-        case kAudioControlPropertyScope: {
-            const UInt32 scope = GetScope();
-            PropertyProtocol::WriteValue(outData, scope);
-            tracer.Message("returning Scope=%u", scope);
-            break;
-        }
-        default: {
-            const UInt32 element = GetElement();
-            PropertyProtocol::WriteValue(outData, element);
-            tracer.Message("returning Element=%u", element);
-            break;
-        }
-        }
-        return kAudioHardwareNoError;
+    return AnswerGetPropertyData("MuteControl::GetPropertyData()", kProperties, inObjectID, inClientProcessID,
+                                 inAddress, inQualifierDataSize, inQualifierData, inDataSize, outDataSize, outData, [&] {
+        return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, outDataSize, outData);
     });
 }
 
@@ -221,31 +156,10 @@ OSStatus MuteControl::SetPropertyData(AudioObjectID inObjectID, pid_t inClientPr
                                       const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                       const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    return RunPropertyOperation({.Name = "MuteControl::SetPropertyData()",
-                                 .Flags = 0,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .InData = inData},
-                                [&](Tracer& tracer) -> OSStatus {
-        // Scope and element go to the base too, which does not know them.
-        if (inObjectID != GetID() || inAddress->mSelector != kAudioBooleanControlPropertyValue) {
-            return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, inData);
-        }
-        if (const OSStatus status = PropertyProtocol::CheckInputBuffer(tracer, kValueSize, inDataSize, inData);
-            status != kAudioHardwareNoError) {
-            return status;
-        }
-        const bool isMuted = PropertyProtocol::ReadValue<UInt32>(inData) != 0;
-        tracer.Message("setting IsMuted=%s", isMuted ? "1" : "0");
-        const OSStatus status = SetIsMuted(isMuted);
-        if (status != kAudioHardwareNoError) {
-            tracer.Message("setter failed");
-        }
-        return status;
+    return AnswerSetPropertyData("MuteControl::SetPropertyData()", kProperties, inObjectID, inClientProcessID,
+                                 inAddress, inQualifierDataSize, inQualifierData, inDataSize, inData, [&] {
+        return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, inData);
     });
 }
 

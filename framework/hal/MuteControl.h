@@ -96,6 +96,8 @@ protected:
     // SetIsMuted's caller.
     virtual OSStatus SetIsMutedImpl(bool isMuted);
 
+    bool IsBuiltInProperty(AudioObjectPropertySelector selector) const override;
+
 private:
     template <class T, class... Arguments>
     friend std::shared_ptr<T> MakeObject(Arguments&&... arguments);

@@ -7,25 +7,16 @@
 #include "hal/Tracer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
 namespace hal {
 
-namespace {
-
-constexpr UInt32 kScalarSize = sizeof(UInt32);
-constexpr UInt32 kObjectIDSize = sizeof(AudioObjectID);
-constexpr UInt32 kCustomPropertyInfoSize = sizeof(AudioServerPlugInCustomPropertyInfo);
-static_assert(kObjectIDSize == 4 && kCustomPropertyInfoSize == 12,
-              "the host reads owned object IDs and custom property records in these sizes");
-
-} // namespace
-
 // ---- Construction and identity -----------------------------------------------------------------
 
 Object::Object(std::shared_ptr<const Context> context, const char* className, AudioObjectID objectID)
-    : mContext(std::move(context)), mClassName(className)
+    : mContext(std::move(context)), mTracer(*mContext->Tracer), mClassName(className)
 {
     // Registered last, once every member is built: a constructor that throws before this point
     // leaves no registration behind.
@@ -241,26 +232,36 @@ void Object::NotifyPropertiesChanged(const std::vector<AudioObjectPropertySelect
 
 // ---- Custom properties -------------------------------------------------------------------------
 
-void Object::RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter)
+bool Object::RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter)
 {
-    StoreCustomProperty(selector, CustomProperty::Create<CFStringRef>(kAudioServerPlugInCustomPropertyDataTypeCFString,
-                                                                      std::move(getter), std::move(setter)));
+    return StoreCustomProperty(selector,
+                               CustomProperty::Create<CFStringRef>(kAudioServerPlugInCustomPropertyDataTypeCFString,
+                                                                   std::move(getter), std::move(setter)));
 }
 
-void Object::RegisterCustomProperty(AudioObjectPropertySelector selector, PropertyListGetter getter,
+bool Object::RegisterCustomProperty(AudioObjectPropertySelector selector, PropertyListGetter getter,
                                     PropertyListSetter setter)
 {
-    StoreCustomProperty(selector,
-                        CustomProperty::Create<CFPropertyListRef>(kAudioServerPlugInCustomPropertyDataTypeCFPropertyList,
-                                                                  std::move(getter), std::move(setter)));
+    return StoreCustomProperty(
+        selector, CustomProperty::Create<CFPropertyListRef>(kAudioServerPlugInCustomPropertyDataTypeCFPropertyList,
+                                                            std::move(getter), std::move(setter)));
 }
 
-void Object::StoreCustomProperty(AudioObjectPropertySelector selector, std::shared_ptr<CustomProperty> property)
+bool Object::StoreCustomProperty(AudioObjectPropertySelector selector, std::shared_ptr<CustomProperty> property)
 {
+    // The class's own answer comes first for HasProperty, IsPropertySettable and both reads, so a
+    // custom property under its selector would only ever be reached by some of the sets.
+    if (IsBuiltInProperty(selector)) {
+        mContext->Tracer->Message("Object::RegisterCustomProperty() objectID=%u not registering %s: the object "
+                                  "answers it itself",
+                                  mObjectID, PropertySelectorToString(selector).c_str());
+        return false;
+    }
     const std::lock_guard<std::mutex> lock(mWriteMutex);
     CustomPropertyMap customProperties = mCustomProperties.Get();
     customProperties[selector] = std::move(property);
     mCustomProperties.Set(std::move(customProperties));
+    return true;
 }
 
 std::vector<AudioServerPlugInCustomPropertyInfo> Object::GetCustomProperties() const
@@ -277,82 +278,57 @@ std::vector<AudioServerPlugInCustomPropertyInfo> Object::GetCustomProperties() c
 
 // ---- Base property protocol --------------------------------------------------------------------
 
-Tracer& Object::GetTracer() const noexcept
+namespace {
+
+using PropertyProtocol::List;
+using PropertyProtocol::Value;
+
+// The properties of every audio object. The owned objects are those of the address's scope ('glob'
+// for all); a class-ID qualifier does not narrow them.
+constexpr auto kProperties = PropertyProtocol::MakeTable<Object>({
+    {kAudioObjectPropertyBaseClass,              "BaseClass",        Value<&Object::GetBaseClass>},
+    {kAudioObjectPropertyClass,                  "Class",            Value<&Object::GetClass>},
+    {kAudioObjectPropertyOwner,                  "OwnerID",          Value<&Object::GetOwnerID>},
+    {kAudioObjectPropertyOwnedObjects,           "OwnedObjectIDs",
+     List<[](const Object& object, AudioObjectPropertyScope scope) { return object.GetOwnedObjectIDs(scope, 0); }>},
+    {kAudioObjectPropertyCustomPropertyInfoList, "CustomProperties", List<&Object::GetCustomProperties>},
+});
+static_assert(sizeof(AudioObjectID) == 4 && sizeof(AudioServerPlugInCustomPropertyInfo) == 12,
+              "the host reads owned object IDs and custom property records in these sizes");
+
+} // namespace
+
+bool Object::IsBuiltInProperty(AudioObjectPropertySelector selector) const
 {
-    return *mContext->Tracer;
+    return kProperties.Find(selector) != nullptr;
 }
 
-bool Object::IsBaseSelector(AudioObjectPropertySelector selector) noexcept
-{
-    switch (selector) {
-    case kAudioObjectPropertyBaseClass:
-    case kAudioObjectPropertyClass:
-    case kAudioObjectPropertyOwner:
-    case kAudioObjectPropertyOwnedObjects:
-    case kAudioObjectPropertyCustomPropertyInfoList:
-        return true;
-    default:
-        return false;
-    }
-}
+// What the table does not answer goes to the custom properties. None of the base properties is
+// settable, so every set ends there.
 
 Boolean Object::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                             const AudioObjectPropertyAddress* inAddress) const
 {
-    return RunHasProperty("Object::HasProperty()", inObjectID, inClientProcessID, inAddress, IsBaseSelector,
-                          [&] { return HasPropertyFallback(inObjectID, inClientProcessID, inAddress); });
+    return AnswerHasProperty("Object::HasProperty()", kProperties, inObjectID, inClientProcessID, inAddress,
+                             [&] { return HasPropertyFallback(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus Object::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                     const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    return RunPropertyOperation({.Name = "Object::IsPropertySettable()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
-            return IsPropertySettableFallback(inObjectID, inClientProcessID, inAddress, outIsSettable);
-        }
-        if (outIsSettable == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        *outIsSettable = false;
-        tracer.Message("returning IsSettable=false");
-        return kAudioHardwareNoError;
-    });
+    return AnswerIsPropertySettable(
+        "Object::IsPropertySettable()", kProperties, inObjectID, inClientProcessID, inAddress, outIsSettable,
+        [&] { return IsPropertySettableFallback(inObjectID, inClientProcessID, inAddress, outIsSettable); });
 }
 
 OSStatus Object::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientProcessID,
                                      const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                      const void* inQualifierData, UInt32* outDataSize) const
 {
-    return RunPropertyOperation({.Name = "Object::GetPropertyDataSize()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .OutDataSize = outDataSize},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
-            return GetPropertyDataSizeFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                               inQualifierData, outDataSize);
-        }
-        if (outDataSize == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        UInt32 size = kScalarSize;
-        if (inAddress->mSelector == kAudioObjectPropertyOwnedObjects) {
-            size = kObjectIDSize * static_cast<UInt32>(GetOwnedObjectIDs(inAddress->mScope, 0).size());
-        } else if (inAddress->mSelector == kAudioObjectPropertyCustomPropertyInfoList) {
-            size = kCustomPropertyInfoSize * static_cast<UInt32>(GetCustomProperties().size());
-        }
-        *outDataSize = size;
-        tracer.Message("returning PropertySize=%u", size);
-        return kAudioHardwareNoError;
+    return AnswerGetPropertyDataSize("Object::GetPropertyDataSize()", kProperties, inObjectID, inClientProcessID,
+                                     inAddress, inQualifierDataSize, inQualifierData, outDataSize, [&] {
+        return GetPropertyDataSizeFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                           inQualifierData, outDataSize);
     });
 }
 
@@ -361,83 +337,21 @@ OSStatus Object::GetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                  void* outData) const
 {
-    return RunPropertyOperation({.Name = "Object::GetPropertyData()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .OutDataSize = outDataSize,
-                                 .OutData = outData},
-                                [&](Tracer& /*tracer*/) -> OSStatus {
-        if (inObjectID != mObjectID || !IsBaseSelector(inAddress->mSelector)) {
-            return GetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, outDataSize, outData);
-        }
-        return AnswerGetPropertyData(*inAddress, inDataSize, outDataSize, outData);
+    return AnswerGetPropertyData("Object::GetPropertyData()", kProperties, inObjectID, inClientProcessID, inAddress,
+                                 inQualifierDataSize, inQualifierData, inDataSize, outDataSize, outData, [&] {
+        return GetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, outDataSize, outData);
     });
-}
-
-OSStatus Object::AnswerGetPropertyData(const AudioObjectPropertyAddress& address, UInt32 inDataSize,
-                                       UInt32* outDataSize, void* outData) const
-{
-    Tracer& tracer = *mContext->Tracer;
-    switch (address.mSelector) {
-    case kAudioObjectPropertyOwnedObjects:
-        // The qualifier is not read: a class-ID qualifier does not narrow the list.
-        return PropertyProtocol::WriteList(tracer, "returning OwnedObjectIDs=%s (%u/%u)", GetOwnedObjectIDs(address.mScope, 0),
-                         inDataSize, outDataSize, outData);
-    case kAudioObjectPropertyCustomPropertyInfoList:
-        return PropertyProtocol::WriteList(tracer, "returning CustomProperties=%s (%u/%u)", GetCustomProperties(), inDataSize,
-                         outDataSize, outData);
-    default:
-        break;
-    }
-
-    switch (PropertyProtocol::CheckOutputBuffer(tracer, kScalarSize, inDataSize, outDataSize, outData)) {
-    case PropertyProtocol::OutputBuffer::TooSmall:
-        return kAudioHardwareBadPropertySizeError;
-    case PropertyProtocol::OutputBuffer::Absent:
-        return kAudioHardwareNoError;
-    case PropertyProtocol::OutputBuffer::Ready:
-        break;
-    }
-    UInt32 value = 0;
-    switch (address.mSelector) {
-    case kAudioObjectPropertyBaseClass:
-        value = GetBaseClass();
-        tracer.Message("returning BaseClass=%u", value);
-        break;
-    case kAudioObjectPropertyClass:
-        value = GetClass();
-        tracer.Message("returning Class=%u", value);
-        break;
-    default:
-        value = GetOwnerID();
-        tracer.Message("returning OwnerID=%u", value);
-        break;
-    }
-    std::memcpy(outData, &value, sizeof value);
-    return kAudioHardwareNoError;
 }
 
 OSStatus Object::SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcessID,
                                  const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                  const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    return RunPropertyOperation({.Name = "Object::SetPropertyData()",
-                                 .Flags = 0,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .InData = inData},
-                                [&](Tracer& /*tracer*/) -> OSStatus {
-        // No base property is settable: the base selectors end as unknown in the fallback.
-        return SetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize, inQualifierData,
-                                       inDataSize, inData);
+    return AnswerSetPropertyData("Object::SetPropertyData()", kProperties, inObjectID, inClientProcessID, inAddress,
+                                 inQualifierDataSize, inQualifierData, inDataSize, inData, [&] {
+        return SetPropertyDataFallback(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, inData);
     });
 }
 

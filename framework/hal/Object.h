@@ -30,9 +30,10 @@
 // last reference it held after releasing the owner's mutex; a destructor takes the write mutex of
 // each object it still owns, briefly, and no other.
 //
-// Errors reach the caller as statuses: no property operation lets an exception out. Derived
-// classes get that, and the same trace frame as the base, by running their property operations
-// through RunPropertyOperation and RunHasProperty.
+// Errors reach the caller as statuses: no property operation lets an exception out. Each class
+// declares its properties in one table (PropertyProtocol.h) and answers its five property
+// operations through AnswerHasProperty and its four siblings, which give it that guarantee and
+// the same trace frame as the base.
 
 #include "hal/CustomProperty.h"
 #include "hal/DoubleBuffer.h"
@@ -44,6 +45,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -127,11 +129,14 @@ public:
     // ---- Custom properties ---------------------------------------------------------------------
 
     // Registers (or replaces) the custom property `selector`, a CFString ('cfst') or a property
-    // list ('plst'). Either callable may be empty: the property then cannot be read, or written.
+    // list ('plst'), and returns true. Either callable may be empty: the property then cannot be
+    // read, or written. A selector that the object answers itself (IsBuiltInProperty: 'clas', or
+    // a device's 'nsrt') is refused with a message and false, and nothing is registered: the
+    // built-in answer would shadow the custom one for every query but some of the sets.
     // The callables run on the host's calling thread while the property map is read-locked: they
     // must not register custom properties on this object.
-    void RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter);
-    void RegisterCustomProperty(AudioObjectPropertySelector selector, PropertyListGetter getter,
+    bool RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter);
+    bool RegisterCustomProperty(AudioObjectPropertySelector selector, PropertyListGetter getter,
                                 PropertyListSetter setter);
 
     // One record per custom property, by ascending selector; no qualifiers.
@@ -167,35 +172,30 @@ protected:
 
     const char* GetClassName() const noexcept { return mClassName; }
 
-    // The tracer of this object's context, which lives as long as the object.
-    Tracer& GetTracer() const noexcept;
+    // The tracer of this object's context, which lives as long as the object. Inline: every
+    // property operation starts here.
+    Tracer& GetTracer() const noexcept { return mTracer; }
 
-    // The frame of every property operation but HasProperty: runs `work(tracer)` as the traced
-    // operation `operation` of this object (its ObjectID is filled in here), after refusing a null
-    // address ("address is null", kAudioHardwareIllegalOperationError). `work` may therefore read
-    // the address; it returns the operation's status.
-    template <class Work>
-    OSStatus RunPropertyOperation(Tracer::Operation operation, Work&& work) const noexcept
-    {
-        operation.ObjectID = GetID();
-        Tracer& tracer = GetTracer();
-        return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-            if (operation.PropertyAddress == nullptr) {
-                tracer.Message("address is null");
-                return kAudioHardwareIllegalOperationError;
-            }
-            return std::forward<Work>(work)(tracer);
-        });
-    }
+    // Whether this object answers `selector` itself, ahead of its custom properties: the base's
+    // selectors here. A derived class that answers selectors of its own adds those of its table
+    // and asks its base for the rest. RegisterCustomProperty refuses these selectors.
+    virtual bool IsBuiltInProperty(AudioObjectPropertySelector selector) const;
 
-    // The whole of a class's HasProperty, traced as `name`: true for the selectors that
-    // `isOwnSelector` accepts on this object, otherwise the answer of `askBase()`, the base
-    // class's HasProperty. A yes/no answer has no status to carry a failure, so a null address or
-    // an exception ends as "no", with status 0.
-    template <class IsOwnSelector, class AskBase>
-    Boolean RunHasProperty(const char* name, AudioObjectID inObjectID, pid_t inClientProcessID,
-                           const AudioObjectPropertyAddress* inAddress, IsOwnSelector&& isOwnSelector,
-                           AskBase&& askBase) const noexcept
+    // ---- Answering the host from a table of properties --------------------------------------------
+    //
+    // The five property operations of every class, in one frame: each runs as the traced operation
+    // `name` of this object, refuses a null address ("address is null"; false, or
+    // kAudioHardwareIllegalOperationError), answers from `properties` (see PropertyProtocol.h) when
+    // the object ID is this object's and the table lists the selector, and otherwise returns what
+    // `askBase()` answers: the same operation of the base class. Setting a row without a setter
+    // goes to the base too. Nothing throws to the caller; a yes/no answer has no status to carry a
+    // failure, so HasProperty ends as "no", with status 0. `Owner` is the class of the table, this
+    // object's own class or one of its bases.
+
+    template <class Owner, std::size_t Count, class AskBase>
+    Boolean AnswerHasProperty(const char* name, const PropertyProtocol::Table<Owner, Count>& properties,
+                              AudioObjectID inObjectID, pid_t inClientProcessID,
+                              const AudioObjectPropertyAddress* inAddress, AskBase&& askBase) const noexcept
     {
         Tracer& tracer = GetTracer();
         const Tracer::Operation operation{.Name = name,
@@ -207,15 +207,101 @@ protected:
         PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
             if (inAddress == nullptr) {
                 tracer.Message("address is null");
-            } else if (inObjectID == GetID() && isOwnSelector(inAddress->mSelector)) {
-                tracer.Message("returning HasProperty=true");
-                hasProperty = true;
+            } else if (const auto* property = FindOwnProperty(properties, inObjectID, *inAddress)) {
+                hasProperty = PropertyProtocol::AnswerHasProperty(tracer, property->Scope, inAddress->mScope);
             } else {
                 hasProperty = askBase();
             }
             return kAudioHardwareNoError;
         });
         return hasProperty;
+    }
+
+    template <class Owner, std::size_t Count, class AskBase>
+    OSStatus AnswerIsPropertySettable(const char* name,
+                                      const PropertyProtocol::Table<Owner, Count>& properties,
+                                      AudioObjectID inObjectID, pid_t inClientProcessID,
+                                      const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable,
+                                      AskBase&& askBase) const noexcept
+    {
+        return RunTableOperation({.Name = name,
+                                  .Flags = Tracer::Operation::ReadOnly,
+                                  .ClientPID = inClientProcessID,
+                                  .PropertyAddress = inAddress},
+                                 properties, inObjectID, askBase,
+                                 [&](const PropertyProtocol::Property<Owner>& property, Tracer& tracer) {
+            return PropertyProtocol::AnswerIsPropertySettable(tracer, property.Data.Write != nullptr, outIsSettable);
+        });
+    }
+
+    template <class Owner, std::size_t Count, class AskBase>
+    OSStatus AnswerGetPropertyDataSize(const char* name,
+                                       const PropertyProtocol::Table<Owner, Count>& properties,
+                                       AudioObjectID inObjectID, pid_t inClientProcessID,
+                                       const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                                       const void* inQualifierData, UInt32* outDataSize, AskBase&& askBase) const noexcept
+    {
+        return RunTableOperation({.Name = name,
+                                  .Flags = Tracer::Operation::ReadOnly,
+                                  .ClientPID = inClientProcessID,
+                                  .PropertyAddress = inAddress,
+                                  .QualifierDataSize = inQualifierDataSize,
+                                  .QualifierData = inQualifierData,
+                                  .OutDataSize = outDataSize},
+                                 properties, inObjectID, askBase,
+                                 [&](const PropertyProtocol::Property<Owner>& property, Tracer& tracer) {
+            return PropertyProtocol::AnswerGetPropertyDataSize(property, static_cast<const Owner&>(*this), tracer,
+                                                               *inAddress, outDataSize);
+        });
+    }
+
+    template <class Owner, std::size_t Count, class AskBase>
+    OSStatus AnswerGetPropertyData(const char* name, const PropertyProtocol::Table<Owner, Count>& properties,
+                                   AudioObjectID inObjectID, pid_t inClientProcessID,
+                                   const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                                   const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize, void* outData,
+                                   AskBase&& askBase) const noexcept
+    {
+        return RunTableOperation({.Name = name,
+                                  .Flags = Tracer::Operation::ReadOnly,
+                                  .ClientPID = inClientProcessID,
+                                  .PropertyAddress = inAddress,
+                                  .QualifierDataSize = inQualifierDataSize,
+                                  .QualifierData = inQualifierData,
+                                  .InDataSize = inDataSize,
+                                  .OutDataSize = outDataSize,
+                                  .OutData = outData},
+                                 properties, inObjectID, askBase,
+                                 [&](const PropertyProtocol::Property<Owner>& property, Tracer& tracer) {
+            const PropertyProtocol::ReadRequest request{inAddress,  inQualifierDataSize, inQualifierData,
+                                                        inDataSize, outDataSize,         outData};
+            return property.Data.Read(static_cast<const Owner&>(*this), tracer, property.Name, request);
+        });
+    }
+
+    template <class Owner, std::size_t Count, class AskBase>
+    OSStatus AnswerSetPropertyData(const char* name, const PropertyProtocol::Table<Owner, Count>& properties,
+                                   AudioObjectID inObjectID, pid_t inClientProcessID,
+                                   const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
+                                   const void* inQualifierData, UInt32 inDataSize, const void* inData,
+                                   AskBase&& askBase) noexcept
+    {
+        return RunTableOperation({.Name = name,
+                                  .Flags = 0,
+                                  .ClientPID = inClientProcessID,
+                                  .PropertyAddress = inAddress,
+                                  .QualifierDataSize = inQualifierDataSize,
+                                  .QualifierData = inQualifierData,
+                                  .InDataSize = inDataSize,
+                                  .InData = inData},
+                                 properties, inObjectID, askBase,
+                                 [&](const PropertyProtocol::Property<Owner>& property, Tracer& tracer) {
+            // A row without a setter is not settable here; the base decides.
+            if (property.Data.Write == nullptr) {
+                return askBase();
+            }
+            return property.Data.Write(static_cast<Owner&>(*this), tracer, property.Name, inDataSize, inData);
+        });
     }
 
 private:
@@ -233,11 +319,43 @@ private:
     // Clears the owner fields, under this object's write mutex. Called by the owner, under its own.
     void DetachOwner();
 
-    // The answers for the base selectors, and the custom-property fallbacks that take the rest.
-    // Run inside the traced operation of the same name, whose message lines they print.
-    static bool IsBaseSelector(AudioObjectPropertySelector selector) noexcept;
-    OSStatus AnswerGetPropertyData(const AudioObjectPropertyAddress& address, UInt32 inDataSize,
-                                   UInt32* outDataSize, void* outData) const;
+    // The frame of every property operation but HasProperty: runs as the traced operation
+    // `operation` of this object (its ObjectID is filled in here), refuses a null address
+    // ("address is null", kAudioHardwareIllegalOperationError), and then returns
+    // `answerRow(row, tracer)` for the row of this object's ID and the address's selector, or
+    // `askBase()` when there is none.
+    template <class Owner, std::size_t Count, class AskBase, class AnswerRow>
+    OSStatus RunTableOperation(Tracer::Operation operation, const PropertyProtocol::Table<Owner, Count>& properties,
+                               AudioObjectID inObjectID, AskBase&& askBase, AnswerRow&& answerRow) const noexcept
+    {
+        operation.ObjectID = GetID();
+        Tracer& tracer = GetTracer();
+        return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
+            if (operation.PropertyAddress == nullptr) {
+                tracer.Message("address is null");
+                return kAudioHardwareIllegalOperationError;
+            }
+            const auto* property = FindOwnProperty(properties, inObjectID, *operation.PropertyAddress);
+            if (property == nullptr) {
+                return askBase();
+            }
+            return answerRow(*property, tracer);
+        });
+    }
+
+    // The row that answers `address` for this object, or null: another object's ID, or a
+    // selector that the table does not list.
+    template <class Owner, std::size_t Count>
+    const PropertyProtocol::Property<Owner>* FindOwnProperty(
+        const PropertyProtocol::Table<Owner, Count>& properties, AudioObjectID inObjectID,
+        const AudioObjectPropertyAddress& address) const noexcept
+    {
+        static_assert(std::is_base_of_v<Object, Owner>);
+        return inObjectID == GetID() ? properties.Find(address.mSelector) : nullptr;
+    }
+
+    // The custom-property fallbacks that take what no class answers. Run inside the traced
+    // operation of the same name, whose message lines they print.
 
     Boolean HasPropertyFallback(AudioObjectID inObjectID, pid_t inClientProcessID,
                                 const AudioObjectPropertyAddress* inAddress) const;
@@ -254,12 +372,14 @@ private:
                                      const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                      const void* inQualifierData, UInt32 inDataSize, const void* inData);
 
-    void StoreCustomProperty(AudioObjectPropertySelector selector, std::shared_ptr<CustomProperty> property);
+    bool StoreCustomProperty(AudioObjectPropertySelector selector, std::shared_ptr<CustomProperty> property);
 
     // Declaration order is destruction order reversed: the custom properties go first, then the
     // owned objects, then the context that their destructors still use.
     std::mutex mWriteMutex;
     const std::shared_ptr<const Context> mContext;
+    // The context's tracer, which never changes and lives as long as the context.
+    Tracer& mTracer;
     const char* const mClassName;
     // Set once, at the end of the constructor; never changed afterwards.
     AudioObjectID mObjectID = kAudioObjectUnknown;

@@ -7,12 +7,12 @@
 #include "hal/Convert.h"
 #include "hal/Device.h"
 #include "hal/MuteControl.h"
-#include "hal/PrintfFormat.h"
 #include "hal/PropertyProtocol.h"
 #include "hal/Tracer.h"
 #include "hal/VolumeControl.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <span>
 #include <string>
@@ -22,55 +22,7 @@ namespace hal {
 
 namespace {
 
-constexpr UInt32 kScalarSize = sizeof(UInt32);
-constexpr UInt32 kFormatSize = sizeof(AudioStreamBasicDescription);
-constexpr UInt32 kRangedFormatSize = sizeof(AudioStreamRangedDescription);
-
-// What the host reads for each of the stream's selectors.
-enum class PropertyKind
-{
-    Scalar,     // one UInt32
-    Format,     // one AudioStreamBasicDescription
-    FormatList, // AudioStreamRangedDescriptions, as many as the buffer holds
-};
-
-struct PropertyInfo
-{
-    PropertyKind Kind;
-    bool IsSettable;
-};
-
-std::optional<PropertyInfo> FindProperty(AudioObjectPropertySelector selector) noexcept
-{
-    switch (selector) {
-    case kAudioStreamPropertyIsActive:
-        return PropertyInfo{PropertyKind::Scalar, true};
-    case kAudioStreamPropertyDirection:
-    case kAudioStreamPropertyTerminalType:
-    case kAudioStreamPropertyStartingChannel:
-    case kAudioStreamPropertyLatency:
-        return PropertyInfo{PropertyKind::Scalar, false};
-    case kAudioStreamPropertyVirtualFormat:
-    case kAudioStreamPropertyPhysicalFormat:
-        return PropertyInfo{PropertyKind::Format, true};
-    case kAudioStreamPropertyAvailableVirtualFormats:
-    case kAudioStreamPropertyAvailablePhysicalFormats:
-        return PropertyInfo{PropertyKind::FormatList, false};
-    default:
-        return std::nullopt;
-    }
-}
-
-Tracer& TracerOf(const Object& object)
-{
-    // The object holds the context for its whole life, and the context its tracer.
-    return *object.GetContext()->Tracer;
-}
-
-bool IsTracing(const Tracer& tracer) noexcept
-{
-    return tracer.GetMode() != Tracer::Mode::Disabled;
-}
+using PropertyProtocol::IsTracing;
 
 // ---- Equality and well-formedness of formats ---------------------------------------------------
 
@@ -131,42 +83,15 @@ AudioStreamRangedDescription OfferedAtItsOwnRate(const AudioStreamBasicDescripti
 
 // ---- Text of values, for trace messages --------------------------------------------------------
 
-std::string DescribeValue(UInt32 value)
+template <class Value>
+std::string DescribeValue(const Value& value)
 {
-    return std::to_string(value);
-}
-
-std::string DescribeValue(const AudioStreamBasicDescription& value)
-{
-    return Convert::FormatValue(value);
+    return PropertyProtocol::Describe(value);
 }
 
 std::string DescribeValue(const std::vector<AudioStreamRangedDescription>& value)
 {
     return Convert::FormatArray(std::span<const AudioStreamRangedDescription>(value));
-}
-
-// ---- Writing answers into the host's buffers -----------------------------------------------------
-
-// One value: a buffer too small for it is refused; null pointers are traced and skipped.
-// `describe` runs only when a message will be printed.
-template <class Value, class Describe>
-OSStatus WriteOneValue(Tracer& tracer, PrintfFormat<const char*> message, const Value& value, Describe describe,
-                       UInt32 inDataSize, UInt32* outDataSize, void* outData)
-{
-    switch (PropertyProtocol::CheckOutputBuffer(tracer, sizeof(Value), inDataSize, outDataSize, outData)) {
-    case PropertyProtocol::OutputBuffer::TooSmall:
-        return kAudioHardwareBadPropertySizeError;
-    case PropertyProtocol::OutputBuffer::Absent:
-        return kAudioHardwareNoError;
-    case PropertyProtocol::OutputBuffer::Ready:
-        break;
-    }
-    PropertyProtocol::WriteValue(outData, value);
-    if (IsTracing(tracer)) {
-        tracer.Message(message, describe(value).c_str());
-    }
-    return kAudioHardwareNoError;
 }
 
 } // namespace
@@ -323,7 +248,7 @@ OSStatus Stream::SetAvailableVirtualFormatsImpl(const std::vector<AudioStreamRan
 OSStatus Stream::SetIsActive(bool isActive)
 {
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
-    Tracer& tracer = TracerOf(*this);
+    Tracer& tracer = GetTracer();
     const Tracer::Operation operation{.Name = "Stream::SetIsActive()", .ObjectID = GetID()};
     return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
         if (GetIsActive() == isActive) {
@@ -344,7 +269,7 @@ template <class Value, class Getter, class Store, class Check>
 OSStatus Stream::RequestValueChange(const char* requestName, const char* storeName, Value value, Getter getter,
                                     Store store, Check check)
 {
-    Tracer& tracer = TracerOf(*this);
+    Tracer& tracer = GetTracer();
     const Tracer::Operation operation{.Name = requestName, .ObjectID = GetID()};
     return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
         {
@@ -383,7 +308,7 @@ template <class Value, class Getter, class Store>
 void Stream::ApplyValueChange(const char* storeName, const Value& value, Getter getter, Store store)
 {
     const std::lock_guard<std::recursive_mutex> writeLock(mWriteMutex);
-    Tracer& tracer = TracerOf(*this);
+    Tracer& tracer = GetTracer();
     const Tracer::Operation operation{.Name = storeName, .ObjectID = GetID()};
     // The requester has long returned: the status reaches the end line only.
     PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
@@ -469,7 +394,7 @@ OSStatus Stream::CheckVirtualFormat(const AudioStreamBasicDescription& format) c
 OSStatus Stream::CheckFormat(const AudioStreamBasicDescription& format,
                              const std::vector<AudioStreamRangedDescription>& available) const
 {
-    Tracer& tracer = TracerOf(*this);
+    Tracer& tracer = GetTracer();
     // Before the list: an empty list accepts any format, but never one that describes no audio.
     if (!DescribesAudio(format)) {
         tracer.Message("format is malformed");
@@ -555,79 +480,57 @@ void Stream::ApplyProcessing(Float32* samples, UInt32 frameCount, UInt32 channel
 
 // ---- Property protocol ---------------------------------------------------------------------------
 
+namespace {
+
+using PropertyProtocol::List;
+using PropertyProtocol::Value;
+
+// Scope and element of the address are not looked at. The formats are set through the device's
+// configuration changes; the active flag at once.
+constexpr auto kProperties = PropertyProtocol::MakeTable<Stream>({
+    {kAudioStreamPropertyIsActive,                 "IsActive",        Value<&Stream::GetIsActive, &Stream::SetIsActive>},
+    {kAudioStreamPropertyDirection,                "Direction",       Value<&Stream::GetDirection>},
+    {kAudioStreamPropertyTerminalType,             "TerminalType",    Value<&Stream::GetTerminalType>},
+    {kAudioStreamPropertyStartingChannel,          "StartingChannel", Value<&Stream::GetStartingChannel>},
+    {kAudioStreamPropertyLatency,                  "Latency",         Value<&Stream::GetLatency>},
+    {kAudioStreamPropertyVirtualFormat,            "VirtualFormat",
+     Value<&Stream::GetVirtualFormat, &Stream::SetVirtualFormatAsync>},
+    {kAudioStreamPropertyAvailableVirtualFormats,  "AvailableVirtualFormats",  List<&Stream::GetAvailableVirtualFormats>},
+    {kAudioStreamPropertyPhysicalFormat,           "PhysicalFormat",
+     Value<&Stream::GetPhysicalFormat, &Stream::SetPhysicalFormatAsync>},
+    {kAudioStreamPropertyAvailablePhysicalFormats, "AvailablePhysicalFormats", List<&Stream::GetAvailablePhysicalFormats>},
+});
+
+} // namespace
+
+bool Stream::IsBuiltInProperty(AudioObjectPropertySelector selector) const
+{
+    return kProperties.Find(selector) != nullptr || Object::IsBuiltInProperty(selector);
+}
+
 Boolean Stream::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                             const AudioObjectPropertyAddress* inAddress) const
 {
-    const auto isOwnSelector = [](AudioObjectPropertySelector selector) { return FindProperty(selector).has_value(); };
-    return RunHasProperty("Stream::HasProperty()", inObjectID, inClientProcessID, inAddress, isOwnSelector,
-                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
+    return AnswerHasProperty("Stream::HasProperty()", kProperties, inObjectID, inClientProcessID, inAddress,
+                             [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus Stream::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                     const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    return RunPropertyOperation({.Name = "Stream::IsPropertySettable()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress},
-                                [&](Tracer& tracer) -> OSStatus {
-        const auto property = FindProperty(inAddress->mSelector);
-        if (inObjectID != GetID() || !property.has_value()) {
-            return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
-        }
-        if (outIsSettable == nullptr) {
-            tracer.Message("output buffer is null");
-            return 0;
-        }
-        *outIsSettable = property->IsSettable;
-        if (property->IsSettable) {
-            tracer.Message("returning IsSettable=true");
-        } else {
-            tracer.Message("returning IsSettable=false");
-        }
-        return 0;
-    });
+    return AnswerIsPropertySettable(
+        "Stream::IsPropertySettable()", kProperties, inObjectID, inClientProcessID, inAddress, outIsSettable,
+        [&] { return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable); });
 }
 
 OSStatus Stream::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientProcessID,
                                      const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                      const void* inQualifierData, UInt32* outDataSize) const
 {
-    return RunPropertyOperation({.Name = "Stream::GetPropertyDataSize()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .OutDataSize = outDataSize},
-                                [&](Tracer& tracer) -> OSStatus {
-        const auto property = FindProperty(inAddress->mSelector);
-        if (inObjectID != GetID() || !property.has_value()) {
-            return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                               inQualifierData, outDataSize);
-        }
-        if (outDataSize == nullptr) {
-            tracer.Message("output buffer is null");
-            return 0;
-        }
-        UInt32 size = kScalarSize;
-        switch (property->Kind) {
-        case PropertyKind::Scalar:
-            break;
-        case PropertyKind::Format:
-            size = kFormatSize;
-            break;
-        case PropertyKind::FormatList: {
-            const auto list = inAddress->mSelector == kAudioStreamPropertyAvailableVirtualFormats
-                                  ? GetAvailableVirtualFormats()
-                                  : GetAvailablePhysicalFormats();
-            size = static_cast<UInt32>(list.size()) * kRangedFormatSize;
-            break;
-        }
-        }
-        *outDataSize = size;
-        tracer.Message("returning PropertySize=%u", size);
-        return 0;
+    return AnswerGetPropertyDataSize("Stream::GetPropertyDataSize()", kProperties, inObjectID, inClientProcessID,
+                                     inAddress, inQualifierDataSize, inQualifierData, outDataSize, [&] {
+        return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                           inQualifierData, outDataSize);
     });
 }
 
@@ -636,115 +539,22 @@ OSStatus Stream::GetPropertyData(AudioObjectID inObjectID, pid_t inClientProcess
                                  const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                  void* outData) const
 {
-    return RunPropertyOperation({.Name = "Stream::GetPropertyData()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .OutDataSize = outDataSize,
-                                 .OutData = outData},
-                                [&](Tracer& /*tracer*/) -> OSStatus {
-        if (inObjectID != GetID() || !FindProperty(inAddress->mSelector).has_value()) {
-            return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, outDataSize, outData);
-        }
-        return AnswerGetPropertyData(inAddress->mSelector, inDataSize, outDataSize, outData);
+    return AnswerGetPropertyData("Stream::GetPropertyData()", kProperties, inObjectID, inClientProcessID, inAddress,
+                                 inQualifierDataSize, inQualifierData, inDataSize, outDataSize, outData, [&] {
+        return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, outDataSize, outData);
     });
-}
-
-OSStatus Stream::AnswerGetPropertyData(AudioObjectPropertySelector selector, UInt32 inDataSize,
-                                       UInt32* outDataSize, void* outData) const
-{
-    Tracer& tracer = TracerOf(*this);
-    const auto unsignedText = [](UInt32 value) { return DescribeValue(value); };
-    const auto formatText = [](const AudioStreamBasicDescription& value) { return DescribeValue(value); };
-    switch (selector) {
-    case kAudioStreamPropertyIsActive: {
-        const UInt32 value = GetIsActive() ? 1 : 0;
-        return WriteOneValue(
-            tracer, "returning IsActive=%s", value, [](UInt32 flag) { return std::to_string(static_cast<SInt32>(flag)); },
-            inDataSize, outDataSize, outData);
-    }
-    case kAudioStreamPropertyDirection:
-        return WriteOneValue(tracer, "returning Direction=%s", static_cast<UInt32>(GetDirection()), unsignedText,
-                          inDataSize, outDataSize, outData);
-    case kAudioStreamPropertyTerminalType:
-        return WriteOneValue(tracer, "returning TerminalType=%s", GetTerminalType(), unsignedText, inDataSize,
-                          outDataSize, outData);
-    case kAudioStreamPropertyStartingChannel:
-        return WriteOneValue(tracer, "returning StartingChannel=%s", GetStartingChannel(), unsignedText, inDataSize,
-                          outDataSize, outData);
-    case kAudioStreamPropertyLatency:
-        return WriteOneValue(tracer, "returning Latency=%s", GetLatency(), unsignedText, inDataSize, outDataSize,
-                          outData);
-    case kAudioStreamPropertyVirtualFormat:
-        return WriteOneValue(tracer, "returning VirtualFormat=%s", GetVirtualFormat(), formatText, inDataSize,
-                          outDataSize, outData);
-    case kAudioStreamPropertyPhysicalFormat:
-        return WriteOneValue(tracer, "returning PhysicalFormat=%s", GetPhysicalFormat(), formatText, inDataSize,
-                          outDataSize, outData);
-    case kAudioStreamPropertyAvailableVirtualFormats:
-        return PropertyProtocol::WriteList(tracer, "returning AvailableVirtualFormats=%s (%u/%u)", GetAvailableVirtualFormats(),
-                               inDataSize, outDataSize, outData);
-    default:
-        return PropertyProtocol::WriteList(tracer, "returning AvailablePhysicalFormats=%s (%u/%u)",
-                               GetAvailablePhysicalFormats(), inDataSize, outDataSize, outData);
-    }
 }
 
 OSStatus Stream::SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcessID,
                                  const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                  const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    return RunPropertyOperation({.Name = "Stream::SetPropertyData()",
-                                 .Flags = 0,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .InData = inData},
-                                [&](Tracer& /*tracer*/) -> OSStatus {
-        const auto property = FindProperty(inAddress->mSelector);
-        if (inObjectID != GetID() || !property.has_value() || !property->IsSettable) {
-            return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, inData);
-        }
-        return AnswerSetPropertyData(inAddress->mSelector, inDataSize, inData);
+    return AnswerSetPropertyData("Stream::SetPropertyData()", kProperties, inObjectID, inClientProcessID, inAddress,
+                                 inQualifierDataSize, inQualifierData, inDataSize, inData, [&] {
+        return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, inData);
     });
-}
-
-OSStatus Stream::AnswerSetPropertyData(AudioObjectPropertySelector selector, UInt32 inDataSize, const void* inData)
-{
-    Tracer& tracer = TracerOf(*this);
-    const UInt32 expectedSize = selector == kAudioStreamPropertyIsActive ? kScalarSize : kFormatSize;
-    if (const OSStatus status = PropertyProtocol::CheckInputBuffer(tracer, expectedSize, inDataSize, inData);
-        status != 0) {
-        return status;
-    }
-
-    OSStatus status = 0;
-    if (selector == kAudioStreamPropertyIsActive) {
-        const bool isActive = PropertyProtocol::ReadValue<UInt32>(inData) != 0;
-        tracer.Message("setting IsActive=%s", isActive ? "1" : "0");
-        status = SetIsActive(isActive);
-    } else {
-        const auto format = PropertyProtocol::ReadValue<AudioStreamBasicDescription>(inData);
-        const std::string text = IsTracing(tracer) ? DescribeValue(format) : std::string();
-        if (selector == kAudioStreamPropertyPhysicalFormat) {
-            tracer.Message("setting PhysicalFormat=%s", text.c_str());
-            status = SetPhysicalFormatAsync(format);
-        } else {
-            tracer.Message("setting VirtualFormat=%s", text.c_str());
-            status = SetVirtualFormatAsync(format);
-        }
-    }
-    if (status != 0) {
-        tracer.Message("setter failed");
-    }
-    return status;
 }
 
 } // namespace hal

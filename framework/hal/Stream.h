@@ -175,6 +175,8 @@ protected:
     // The parameters given at construction, unchanged.
     const StreamParameters& GetParameters() const noexcept { return mParameters; }
 
+    bool IsBuiltInProperty(AudioObjectPropertySelector selector) const override;
+
 private:
     template <class T, class... Arguments>
     friend std::shared_ptr<T> MakeObject(Arguments&&... arguments);
@@ -192,10 +194,6 @@ private:
 
     OSStatus CheckFormat(const AudioStreamBasicDescription& format,
                          const std::vector<AudioStreamRangedDescription>& available) const;
-
-    OSStatus AnswerGetPropertyData(AudioObjectPropertySelector selector, UInt32 inDataSize, UInt32* outDataSize,
-                                   void* outData) const;
-    OSStatus AnswerSetPropertyData(AudioObjectPropertySelector selector, UInt32 inDataSize, const void* inData);
 
     const StreamParameters mParameters;
     const std::weak_ptr<Device> mDevice;

@@ -1,13 +1,12 @@
 #include "hal/VolumeControl.h"
 
 #include "hal/Context.h"
-#include "hal/Convert.h"
 #include "hal/PropertyProtocol.h"
 #include "hal/Tracer.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
-#include <string>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -17,48 +16,6 @@
 namespace hal {
 
 namespace {
-
-using PropertyProtocol::OutputBuffer;
-
-constexpr UInt32 kLevelSize = sizeof(Float32);
-constexpr UInt32 kCodeSize = sizeof(UInt32);
-constexpr UInt32 kRangeSize = sizeof(AudioValueRange);
-static_assert(kLevelSize == 4 && kCodeSize == 4 && kRangeSize == 16,
-              "the host exchanges levels, scope and element, and decibel ranges in these sizes");
-
-bool IsOwnSelector(AudioObjectPropertySelector selector) noexcept
-{
-    switch (selector) {
-    case kAudioControlPropertyScope:
-    case kAudioControlPropertyElement:
-    case kAudioLevelControlPropertyScalarValue:
-    case kAudioLevelControlPropertyDecibelValue:
-    case kAudioLevelControlPropertyDecibelRange:
-    case kAudioLevelControlPropertyConvertScalarToDecibels:
-    case kAudioLevelControlPropertyConvertDecibelsToScalar:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsSettableSelector(AudioObjectPropertySelector selector) noexcept
-{
-    return selector == kAudioLevelControlPropertyScalarValue || selector == kAudioLevelControlPropertyDecibelValue;
-}
-
-UInt32 GetValueSize(AudioObjectPropertySelector selector) noexcept
-{
-    switch (selector) {
-    case kAudioLevelControlPropertyDecibelRange:
-        return kRangeSize;
-    case kAudioControlPropertyScope:
-    case kAudioControlPropertyElement:
-        return kCodeSize;
-    default:
-        return kLevelSize;
-    }
-}
 
 // Multiplies `count` samples by `gain` and limits each to [-1.0, 1.0]; a NaN (from the mix, or an
 // infinite sample at gain 0) becomes 0.0. The cost of a volume control's processing is this loop.
@@ -269,67 +226,68 @@ OSStatus VolumeControl::SetScalarValue(Float32 scalar)
     Tracer& tracer = *context->Tracer;
     const Tracer::Operation operation{.Name = "VolumeControl::SetScalarValue()", .Flags = 0, .ObjectID = GetID()};
     return PropertyProtocol::RunTraced(tracer, operation, [&]() -> OSStatus {
-        // NaN passes the limits unchanged, and the curve converts it to its lowest step: silence,
-        // which can never raise the volume.
+        // A NaN passes the limits unchanged and the curve takes it as its lowest step: silence,
+        // never a level louder than the one asked for.
         return SetRawValue(mCurve.ConvertScalarToRaw(LimitTo(scalar, 0.0f, 1.0f)));
     });
 }
 
 // ---- Property protocol -------------------------------------------------------------------------------
 
+namespace {
+
+using PropertyProtocol::Conversion;
+using PropertyProtocol::Value;
+
+// Scope and element of the address are not looked at. The conversions read their input from the
+// data buffer and overwrite it with the result.
+constexpr auto kProperties = PropertyProtocol::MakeTable<VolumeControl>({
+    {kAudioControlPropertyScope,                        "Scope",         Value<&VolumeControl::GetScope>},
+    {kAudioControlPropertyElement,                      "Element",       Value<&VolumeControl::GetElement>},
+    {kAudioLevelControlPropertyScalarValue,             "ScalarValue",
+     Value<&VolumeControl::GetScalarValue, &VolumeControl::SetScalarValue>},
+    {kAudioLevelControlPropertyDecibelValue,            "DecibelValue",
+     Value<&VolumeControl::GetDecibelValue, &VolumeControl::SetDecibelValue>},
+    {kAudioLevelControlPropertyDecibelRange,            "DecibelRange",     Value<&VolumeControl::GetDecibelRange>},
+    {kAudioLevelControlPropertyConvertScalarToDecibels, "ScalarToDecibels",
+     Conversion<&VolumeControl::ConvertScalarToDecibels>},
+    {kAudioLevelControlPropertyConvertDecibelsToScalar, "DecibelsToScalar",
+     Conversion<&VolumeControl::ConvertDecibelsToScalar>},
+});
+static_assert(sizeof(Float32) == 4 && sizeof(AudioValueRange) == 16,
+              "the host exchanges levels and decibel ranges in these sizes");
+
+} // namespace
+
+bool VolumeControl::IsBuiltInProperty(AudioObjectPropertySelector selector) const
+{
+    return kProperties.Find(selector) != nullptr || Object::IsBuiltInProperty(selector);
+}
+
 Boolean VolumeControl::HasProperty(AudioObjectID inObjectID, pid_t inClientProcessID,
                                    const AudioObjectPropertyAddress* inAddress) const
 {
-    return RunHasProperty("VolumeControl::HasProperty()", inObjectID, inClientProcessID, inAddress, IsOwnSelector,
-                          [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
+    return AnswerHasProperty("VolumeControl::HasProperty()", kProperties, inObjectID, inClientProcessID, inAddress,
+                             [&] { return Object::HasProperty(inObjectID, inClientProcessID, inAddress); });
 }
 
 OSStatus VolumeControl::IsPropertySettable(AudioObjectID inObjectID, pid_t inClientProcessID,
                                            const AudioObjectPropertyAddress* inAddress, Boolean* outIsSettable) const
 {
-    return RunPropertyOperation({.Name = "VolumeControl::IsPropertySettable()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
-        }
-        if (outIsSettable == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        const bool isSettable = IsSettableSelector(inAddress->mSelector);
-        *outIsSettable = isSettable;
-        tracer.Message("returning IsSettable=%s", isSettable ? "true" : "false");
-        return kAudioHardwareNoError;
-    });
+    return AnswerIsPropertySettable(
+        "VolumeControl::IsPropertySettable()", kProperties, inObjectID, inClientProcessID, inAddress, outIsSettable,
+        [&] { return Object::IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable); });
 }
 
 OSStatus VolumeControl::GetPropertyDataSize(AudioObjectID inObjectID, pid_t inClientProcessID,
                                             const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                             const void* inQualifierData, UInt32* outDataSize) const
 {
-    return RunPropertyOperation({.Name = "VolumeControl::GetPropertyDataSize()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .OutDataSize = outDataSize},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                               inQualifierData, outDataSize);
-        }
-        if (outDataSize == nullptr) {
-            tracer.Message("output buffer is null");
-            return kAudioHardwareNoError;
-        }
-        const UInt32 size = GetValueSize(inAddress->mSelector);
-        *outDataSize = size;
-        tracer.Message("returning PropertySize=%u", size);
-        return kAudioHardwareNoError;
+    return AnswerGetPropertyDataSize("VolumeControl::GetPropertyDataSize()", kProperties, inObjectID,
+                                     inClientProcessID, inAddress, inQualifierDataSize, inQualifierData, outDataSize,
+                                     [&] {
+        return Object::GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                           inQualifierData, outDataSize);
     });
 }
 
@@ -338,126 +296,21 @@ OSStatus VolumeControl::GetPropertyData(AudioObjectID inObjectID, pid_t inClient
                                         const void* inQualifierData, UInt32 inDataSize, UInt32* outDataSize,
                                         void* outData) const
 {
-    return RunPropertyOperation({.Name = "VolumeControl::GetPropertyData()",
-                                 .Flags = Tracer::Operation::ReadOnly,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .OutDataSize = outDataSize,
-                                 .OutData = outData},
-                                [&](Tracer& tracer) -> OSStatus {
-        if (inObjectID != GetID() || !IsOwnSelector(inAddress->mSelector)) {
-            return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, outDataSize, outData);
-        }
-        switch (PropertyProtocol::CheckOutputBuffer(tracer, GetValueSize(inAddress->mSelector), inDataSize,
-                                                    outDataSize, outData)) {
-        case OutputBuffer::TooSmall:
-            return kAudioHardwareBadPropertySizeError;
-        case OutputBuffer::Absent:
-            return kAudioHardwareNoError;
-        case OutputBuffer::Ready:
-            break;
-        }
-        WriteOwnProperty(tracer, inAddress->mSelector, outData);
-        return kAudioHardwareNoError;
+    return AnswerGetPropertyData("VolumeControl::GetPropertyData()", kProperties, inObjectID, inClientProcessID,
+                                 inAddress, inQualifierDataSize, inQualifierData, inDataSize, outDataSize, outData, [&] {
+        return Object::GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, outDataSize, outData);
     });
-}
-
-void VolumeControl::WriteOwnProperty(Tracer& tracer, AudioObjectPropertySelector selector, void* outData) const
-{
-    using PropertyProtocol::ReadValue;
-    using PropertyProtocol::WriteValue;
-    switch (selector) {
-    case kAudioControlPropertyScope: {
-        const UInt32 scope = GetScope();
-        WriteValue(outData, scope);
-        tracer.Message("returning Scope=%u", scope);
-        break;
-    }
-    case kAudioControlPropertyElement: {
-        const UInt32 element = GetElement();
-        WriteValue(outData, element);
-        tracer.Message("returning Element=%u", element);
-        break;
-    }
-    case kAudioLevelControlPropertyScalarValue: {
-        const Float32 scalar = GetScalarValue();
-        WriteValue(outData, scalar);
-        tracer.Message("returning ScalarValue=%f", scalar);
-        break;
-    }
-    case kAudioLevelControlPropertyDecibelValue: {
-        const Float32 decibels = GetDecibelValue();
-        WriteValue(outData, decibels);
-        tracer.Message("returning DecibelValue=%f", decibels);
-        break;
-    }
-    case kAudioLevelControlPropertyDecibelRange: {
-        const AudioValueRange range = GetDecibelRange();
-        WriteValue(outData, range);
-        tracer.Message("returning DecibelRange=%s", Convert::FormatValue(range).c_str());
-        break;
-    }
-    case kAudioLevelControlPropertyConvertScalarToDecibels: {
-        // The host passes the value to convert in the buffer that receives the result.
-        const Float32 scalar = ReadValue<Float32>(outData);
-        tracer.Message("obtained input ScalarToDecibels=%f", scalar);
-        const Float32 decibels = ConvertScalarToDecibels(scalar);
-        WriteValue(outData, decibels);
-        tracer.Message("returning ScalarToDecibels=%f", decibels);
-        break;
-    }
-    case kAudioLevelControlPropertyConvertDecibelsToScalar: {
-        const Float32 decibels = ReadValue<Float32>(outData);
-        tracer.Message("obtained input DecibelsToScalar=%f", decibels);
-        const Float32 scalar = ConvertDecibelsToScalar(decibels);
-        WriteValue(outData, scalar);
-        tracer.Message("returning DecibelsToScalar=%f", scalar);
-        break;
-    }
-    default:
-        break;
-    }
 }
 
 OSStatus VolumeControl::SetPropertyData(AudioObjectID inObjectID, pid_t inClientProcessID,
                                         const AudioObjectPropertyAddress* inAddress, UInt32 inQualifierDataSize,
                                         const void* inQualifierData, UInt32 inDataSize, const void* inData)
 {
-    return RunPropertyOperation({.Name = "VolumeControl::SetPropertyData()",
-                                 .Flags = 0,
-                                 .ClientPID = inClientProcessID,
-                                 .PropertyAddress = inAddress,
-                                 .QualifierDataSize = inQualifierDataSize,
-                                 .QualifierData = inQualifierData,
-                                 .InDataSize = inDataSize,
-                                 .InData = inData},
-                                [&](Tracer& tracer) -> OSStatus {
-        // The read-only selectors of the control go to the base too, which does not know them.
-        if (inObjectID != GetID() || !IsSettableSelector(inAddress->mSelector)) {
-            return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
-                                           inQualifierData, inDataSize, inData);
-        }
-        if (const OSStatus status = PropertyProtocol::CheckInputBuffer(tracer, kLevelSize, inDataSize, inData);
-            status != kAudioHardwareNoError) {
-            return status;
-        }
-        const Float32 value = PropertyProtocol::ReadValue<Float32>(inData);
-        OSStatus status = kAudioHardwareNoError;
-        if (inAddress->mSelector == kAudioLevelControlPropertyScalarValue) {
-            tracer.Message("setting ScalarValue=%f", value);
-            status = SetScalarValue(value);
-        } else {
-            tracer.Message("setting DecibelValue=%f", value);
-            status = SetDecibelValue(value);
-        }
-        if (status != kAudioHardwareNoError) {
-            tracer.Message("setter failed");
-        }
-        return status;
+    return AnswerSetPropertyData("VolumeControl::SetPropertyData()", kProperties, inObjectID, inClientProcessID,
+                                 inAddress, inQualifierDataSize, inQualifierData, inDataSize, inData, [&] {
+        return Object::SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
+                                       inQualifierData, inDataSize, inData);
     });
 }
 

@@ -14,10 +14,10 @@
 // Changing. SetRawValue, which the decibel and scalar setters end in, holds the control's write
 // mutex for the whole change, the host notification included: setters wait for one another,
 // allocate and call the host, so none belongs on the IO thread. Values beyond the curve are
-// clamped to its ends. A NaN can never raise the volume: a decibel value that is NaN names no
-// level and is refused with kAudioHardwareIllegalOperationError, changing nothing; a scalar value
-// that is NaN sets the lowest step (silence). Infinities are values beyond the ends and are
-// clamped like any other.
+// clamped to its ends. A malformed request from the host can never raise the volume: a scalar
+// value that is NaN sets the lowest step (silence), and a decibel value that is NaN, which the
+// curve's walk would take as its loudest step, is refused with kAudioHardwareIllegalOperationError
+// and changes nothing. Infinities are values beyond the ends and are clamped like any other.
 //
 // Parameters whose range the curve refuses (raw minimum not below the raw maximum, decibels not
 // finite or falling; see VolumeCurve) leave the curve without a range. The constructor traces the
@@ -50,7 +50,6 @@
 namespace hal {
 
 class Context;
-class Tracer;
 
 class VolumeControl : public Object
 {
@@ -104,8 +103,8 @@ public:
     virtual OSStatus SetDecibelValue(Float32 decibels);
     // The gain that ApplyProcessing applies.
     virtual Float32 GetScalarValue() const HAL_NONBLOCKING;
-    // Clamps to [0.0, 1.0], converts to the nearest raw step, then SetRawValue. NaN sets the
-    // lowest step.
+    // Clamps to [0.0, 1.0], converts to the nearest raw step, then SetRawValue. NaN sets the lowest
+    // step: silence.
     virtual OSStatus SetScalarValue(Float32 scalar);
 
     virtual AudioValueRange GetRawRange() const HAL_NONBLOCKING;
@@ -139,6 +138,8 @@ protected:
     // The parameters given at construction, unchanged.
     const VolumeControlParameters& GetParameters() const noexcept { return mParameters; }
 
+    bool IsBuiltInProperty(AudioObjectPropertySelector selector) const override;
+
 private:
     template <class T, class... Arguments>
     friend std::shared_ptr<T> MakeObject(Arguments&&... arguments);
@@ -146,10 +147,6 @@ private:
     // The curve of the parameters' one range with the default transfer function; empty, with a
     // message, when the curve refuses the range.
     VolumeCurve BuildCurve() const;
-
-    // Writes the value of one of the control's own selectors into the host's buffer, which holds
-    // enough bytes, and traces it; the conversions read their input from the buffer first.
-    void WriteOwnProperty(Tracer& tracer, AudioObjectPropertySelector selector, void* outData) const;
 
     const VolumeControlParameters mParameters;
     const VolumeCurve mCurve;

@@ -7,6 +7,7 @@
 #include "hal/Tracer.h"
 
 #include "CapturingTracer.h"
+#include "TraceLines.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -23,22 +24,11 @@ using hal::MakeObject;
 using hal::MuteControl;
 using hal::MuteControlParameters;
 using pelio::test::CapturingTracer;
+using pelio::test::MessagesOf;
 using pelio::test::TestHost;
 using Lines = std::vector<std::string>;
 
 constexpr pid_t kClientPID = 52;
-
-// The message lines of `lines`, without the begin and end lines of the operations around them.
-Lines MessagesOf(const Lines& lines)
-{
-    Lines messages;
-    for (const std::string& line : lines) {
-        if (line.find("() begin") == std::string::npos && line.find("() end status=") == std::string::npos) {
-            messages.push_back(line);
-        }
-    }
-    return messages;
-}
 
 AudioObjectPropertyAddress Address(AudioObjectPropertySelector selector)
 {

@@ -7,6 +7,7 @@
 #include "hal/Tracer.h"
 
 #include "CapturingTracer.h"
+#include "TraceLines.h"
 #include "TestHost.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@ using hal::MakeObject;
 using hal::VolumeControl;
 using hal::VolumeControlParameters;
 using pelio::test::CapturingTracer;
+using pelio::test::MessagesOf;
 using pelio::test::TestHost;
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<UInt8>;
@@ -41,18 +43,6 @@ Bytes BytesOf(const Value& value)
     Bytes bytes(sizeof value);
     std::memcpy(bytes.data(), &value, sizeof value);
     return bytes;
-}
-
-// The message lines of `lines`, without the begin and end lines of the operations around them.
-Lines MessagesOf(const Lines& lines)
-{
-    Lines messages;
-    for (const std::string& line : lines) {
-        if (line.find("() begin") == std::string::npos && line.find("() end status=") == std::string::npos) {
-            messages.push_back(line);
-        }
-    }
-    return messages;
 }
 
 AudioObjectPropertyAddress Address(AudioObjectPropertySelector selector,
@@ -443,8 +433,8 @@ TEST_F(VolumeControlTest, SettingALevelThroughTheHostStoresTheNearestRawStepAndN
                      "VolumeControl::SetPropertyData() end status=OK"}));
 }
 
-// A NaN level never raises the volume: in decibels it names no level and is refused, as a scalar
-// it is silence.
+// A level that is not a number must never raise the volume. A NaN decibel value, which the
+// curve's walk would take as its loudest step, is refused; a NaN scalar sets the lowest step.
 TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
 {
     struct Case {
@@ -475,6 +465,7 @@ TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
             } else {
                 EXPECT_EQ(SetLevel(testCase.selector, testCase.value), 0);
                 EXPECT_EQ(control->GetRawValue(), 0);
+                EXPECT_EQ(control->GetScalarValue(), 0.0f);
                 EXPECT_EQ(host.GetNotifications(), LevelChanged());
             }
         }
@@ -484,11 +475,13 @@ TEST_F(VolumeControlTest, LevelsThatAreNotANumberNeverRaiseTheVolume)
     EXPECT_EQ(control->SetDecibelValue(kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(SetLevel(kAudioLevelControlPropertyDecibelValue, kNaN), kAudioHardwareIllegalOperationError);
     EXPECT_EQ(control->GetRawValue(), 10);
-    EXPECT_EQ(MessagesOf(tracer->GetLines()),
-              (Lines{"refusing a decibel value that is not a number", "setting DecibelValue=nan",
-                     "refusing a decibel value that is not a number", "setter failed"}));
     EXPECT_EQ(control->SetScalarValue(kNaN), 0);
     EXPECT_EQ(control->GetRawValue(), 0);
+    EXPECT_EQ(MessagesOf(tracer->GetLines()),
+              (Lines{"refusing a decibel value that is not a number", "setting DecibelValue=nan",
+                     "refusing a decibel value that is not a number", "setter failed", "setting raw value to 0",
+                     "Object::NotifyPropertiesChanged() sending notification for "
+                     "kAudioLevelControlPropertyScalarValue, kAudioLevelControlPropertyDecibelValue"}));
 }
 
 TEST_F(VolumeControlTest, MalformedSetRequestsAreRefusedBeforeAnyChange)
