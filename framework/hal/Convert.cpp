@@ -20,11 +20,13 @@ bool IsOfType(CFTypeRef object, CFTypeID typeID) {
 template <class Value>
 bool NumberToValue(CFTypeRef object, CFNumberType numberType, Value& outValue) {
     if (!IsOfType(object, CFNumberGetTypeID())) return false;
-    if (!CFNumberGetValue(static_cast<CFNumberRef>(object), numberType, &outValue)) {
-        // The platform may leave a rounded or clamped value behind; a lossy read yields 0.
+    Value value = 0;
+    if (!CFNumberGetValue(static_cast<CFNumberRef>(object), numberType, &value)) {
+        // What the platform writes after a loss is a plain cast of no use to anyone: never read.
         outValue = 0;
         return false;
     }
+    outValue = value;
     return true;
 }
 

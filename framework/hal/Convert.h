@@ -32,8 +32,11 @@ void ToFoundation(const std::string& text, CFStringRef& outString);
 // A null reference, or a string that does not convert to UTF-8: the text is cleared, false.
 bool FromFoundation(CFStringRef string, std::string& outText);
 
+// The platform percent-escapes what may not stand in a URL as it is ("a b" becomes "a%20b", each
+// byte of a non-ASCII character %XX), so text reads back unchanged only when it is URL text
+// already (escaped text included).
 void ToFoundation(const std::string& text, CFURLRef& outURL);
-// A null reference: the text is cleared, false.
+// The URL's text, escapes and all. A null reference: the text is cleared, false.
 bool FromFoundation(CFURLRef url, std::string& outText);
 
 void ToFoundation(const std::vector<UInt8>& bytes, CFTypeRef& outData);

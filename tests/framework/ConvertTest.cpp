@@ -85,15 +85,27 @@ TEST(ConvertTest, MissingStringOrUrlClearsTheTextAndFails) {
     EXPECT_EQ(text, "");
 }
 
-TEST(ConvertTest, UrlSurvivesTheRoundTrip) {
-    const std::string path = "file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns";
-    CFURLRef url = nullptr;
-    ToFoundation(path, url);
-    const Owned owned(url);
-    ASSERT_NE(url, nullptr);
-    std::string back;
-    EXPECT_TRUE(FromFoundation(url, back));
-    EXPECT_EQ(back, path);
+TEST(ConvertTest, UrlTextComesBackEscapedWhereItWasNotUrlText) {
+    const struct {
+        std::string Text;
+        const char* Back;
+    } cases[] = {
+        {"file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns",
+         "file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns"},
+        {"file:///Library/Audio/Pelio%20icon.icns", "file:///Library/Audio/Pelio%20icon.icns"},
+        {"file:///Library/Audio/Pelio icon.icns", "file:///Library/Audio/Pelio%20icon.icns"},
+        {"file:///tmp/caf\xC3\xA9", "file:///tmp/caf%C3%A9"},
+        {"", ""},
+    };
+    for (const auto& testCase : cases) {
+        CFURLRef url = nullptr;
+        ToFoundation(testCase.Text, url);
+        const Owned owned(url);
+        ASSERT_NE(url, nullptr) << testCase.Text;
+        std::string back = "stale";
+        EXPECT_TRUE(FromFoundation(url, back)) << testCase.Text;
+        EXPECT_EQ(back, testCase.Back);
+    }
 }
 
 // ---- Bytes, booleans, numbers -----------------------------------------------------------------

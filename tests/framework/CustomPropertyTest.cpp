@@ -78,9 +78,11 @@ TEST(CustomPropertyRecordTest, CreateWrapsTypedCallbacksAndLeavesEmptyOnesEmpty)
     property->Get(buffer.data() + 1);
     CFStringRef written = nullptr;
     std::memcpy(&written, buffer.data() + 1, sizeof written);
-    EXPECT_EQ(written, CFSTR("text"));
+    ASSERT_NE(written, nullptr);
+    EXPECT_TRUE(CFEqual(written, CFSTR("text")));
     property->Set(buffer.data() + 1);
-    EXPECT_EQ(received, CFSTR("text"));
+    ASSERT_NE(received, nullptr);
+    EXPECT_TRUE(CFEqual(received, CFSTR("text")));
 
     auto readOnly = hal::CustomProperty::Create<CFPropertyListRef>(
         kAudioServerPlugInCustomPropertyDataTypeCFPropertyList, [] { return CFPropertyListRef(CFSTR("list")); },
@@ -108,12 +110,15 @@ TEST_F(CustomPropertyTest, CustomPropertyListHasOneRecordPerSelectorInAscendingO
     CFPropertyListRef value = nullptr;
     UInt32 size = 0;
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value), 0);
-    EXPECT_EQ(value, CFSTR("second"));
+    ASSERT_NE(value, nullptr);
+    EXPECT_TRUE(CFEqual(value, CFSTR("second")));
 }
 
+// The reference counts below are counted on texts long enough that no platform keeps them in
+// tagged pointers or shares them.
 TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingIt)
 {
-    CFStringRef kept = MakeString("kept value");
+    CFStringRef kept = MakeString("the value that the object keeps");
     ASSERT_EQ(CFGetRetainCount(kept), 1);
     // The getter hands out a reference of its own, which the host releases when done.
     object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
@@ -126,7 +131,8 @@ TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingI
                                       &received),
               0);
     EXPECT_EQ(size, 8u);
-    EXPECT_EQ(received, kept);
+    ASSERT_NE(received, nullptr);
+    EXPECT_TRUE(CFEqual(received, kept));
     EXPECT_EQ(CFGetRetainCount(kept), 2) << "one count for the object, one for the host; none kept in between";
 
     CFRelease(received); // as the host does
@@ -136,7 +142,7 @@ TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingI
 
 TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwnership)
 {
-    CFStringRef kept = MakeString("before");
+    CFStringRef kept = MakeString("the value before the host sets it");
     CFIndex countSeenBySetter = 0;
     int setterCalls = 0;
     object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
@@ -150,11 +156,11 @@ TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwn
                                    }));
     const AudioObjectPropertyAddress address = Address('strg');
 
-    CFStringRef incoming = MakeString("after");
+    CFStringRef incoming = MakeString("the value that the host sets");
     ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
     EXPECT_EQ(setterCalls, 1);
     EXPECT_EQ(countSeenBySetter, 1) << "the setter gets the host's reference as it is";
-    EXPECT_EQ(kept, incoming);
+    EXPECT_TRUE(CFEqual(kept, incoming));
     EXPECT_EQ(CFGetRetainCount(incoming), 2);
 
     CFRelease(incoming); // the host's own reference
@@ -165,15 +171,25 @@ TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwn
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof readBack, &size,
                                       &readBack),
               0);
-    EXPECT_TRUE(CFEqual(readBack, CFSTR("after")));
+    EXPECT_TRUE(CFEqual(readBack, CFSTR("the value that the host sets")));
     CFRelease(readBack);
     CFRelease(kept);
 }
 
+// A list of one number: a container, so its references can be counted (a small number may be a
+// shared cached object).
+CFArrayRef MakeList(SInt64 value)
+{
+    const CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &value);
+    const void* values[] = {number};
+    const CFArrayRef list = CFArrayCreate(kCFAllocatorDefault, values, 1, &kCFTypeArrayCallBacks);
+    CFRelease(number);
+    return list;
+}
+
 TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
 {
-    const SInt64 initial = 7;
-    CFPropertyListRef kept = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &initial);
+    CFPropertyListRef kept = MakeList(7);
     object->RegisterCustomProperty('plst', Object::PropertyListGetter([&] { return CFRetain(kept); }),
                                    Object::PropertyListSetter([&](CFPropertyListRef value) {
                                        CFRetain(value);
@@ -184,8 +200,7 @@ TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
     EXPECT_EQ(object->GetCustomProperties().at(0).mPropertyDataType,
               kAudioServerPlugInCustomPropertyDataTypeCFPropertyList);
 
-    const SInt64 next = 11;
-    CFPropertyListRef incoming = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &next);
+    CFPropertyListRef incoming = MakeList(11);
     ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
     CFRelease(incoming);
 
@@ -194,9 +209,10 @@ TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof received, &size,
                                       &received),
               0);
-    SInt64 value = 0;
-    ASSERT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(received), kCFNumberSInt64Type, &value));
-    EXPECT_EQ(value, 11);
+    ASSERT_NE(received, nullptr);
+    const CFArrayRef expected = MakeList(11);
+    EXPECT_TRUE(CFEqual(received, expected));
+    CFRelease(expected);
     EXPECT_EQ(CFGetRetainCount(received), 2);
     CFRelease(received);
     EXPECT_EQ(CFGetRetainCount(kept), 1);
@@ -339,7 +355,7 @@ TEST_F(CustomPropertyTest, ACallbackThatThrowsBecomesAStatusNotAnException)
     tracer->ClearLines();
     EXPECT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value),
               kAudioHardwareUnspecifiedError);
-    EXPECT_EQ(value, CFSTR("unchanged"));
+    EXPECT_TRUE(CFEqual(value, CFSTR("unchanged")));
     EXPECT_EQ(MessagesOf(tracer->GetLines()),
               (Lines{"returning property from custom property map", "caught exception: no value"}));
 
