@@ -128,7 +128,8 @@ public:
 
     // Registers (or replaces) the custom property `selector`, a CFString ('cfst') or a property
     // list ('plst'). Either callable may be empty: the property then cannot be read, or written.
-    // The callables run on the host's calling thread while the property map is read-locked: they
+    // A setter receives only a value of its kind, never null: the host's other values are refused
+    // with 'nope' ("input value has the wrong type"). The callables run on the host's calling thread while the property map is read-locked: they
     // must not register custom properties on this object.
     void RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter);
     void RegisterCustomProperty(AudioObjectPropertySelector selector, PropertyListGetter getter,

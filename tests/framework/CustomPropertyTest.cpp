@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -219,7 +220,7 @@ TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
     CFRelease(kept);
 }
 
-// 'strg' reads and writes; 'nget' has no getter; 'nset' has no setter.
+// 'strg' reads and writes; 'nget' has no getter; 'nset' has no setter; 'plsw' takes property lists.
 class CustomPropertyStatusTest : public CustomPropertyTest
 {
 protected:
@@ -230,6 +231,8 @@ protected:
                                            return CFSTR("value");
                                        }),
                                        Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
+        object->RegisterCustomProperty('plsw', nullptr,
+                                       Object::PropertyListSetter([this](CFPropertyListRef) { ++setterCalls; }));
         object->RegisterCustomProperty('nget', nullptr, Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
         object->RegisterCustomProperty('nset', Object::PropertyListGetter([this] {
                                            ++getterCalls;
@@ -341,6 +344,67 @@ TEST_F(CustomPropertyStatusTest, SetPropertyDataChecksSetterThenExactSizeThenDat
         EXPECT_EQ(status, testCase.status);
         EXPECT_EQ(setterCalls, testCase.status == 0 ? 1 : 0);
         EXPECT_EQ(MessagesOf(tracer->GetLines()), testCase.messages);
+    }
+}
+
+// The host's 8 bytes can name any object, or none. A setter is only ever handed a reference of its
+// property's type: one that converts its string with hal::Convert would otherwise abort the driver
+// on a number.
+TEST_F(CustomPropertyStatusTest, SetPropertyDataHandsTheSetterOnlyAValueOfItsType)
+{
+    const SInt64 one = 1;
+    const CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &one);
+    const CFDataRef data = CFDataCreate(kCFAllocatorDefault, nullptr, 0);
+    const CFUUIDRef uuid = CFUUIDCreate(kCFAllocatorDefault);
+    const CFURLRef url = CFURLCreateWithString(kCFAllocatorDefault, CFSTR("file:///tmp/"), nullptr);
+    const void* elements[] = {CFSTR("text"), uuid};
+    const CFArrayRef listWithUUID = CFArrayCreate(kCFAllocatorDefault, elements, 2, &kCFTypeArrayCallBacks);
+    const void* keys[] = {number};
+    const void* values[] = {CFSTR("value")};
+    const CFDictionaryRef numberKey = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1,
+                                                         &kCFTypeDictionaryKeyCallBacks,
+                                                         &kCFTypeDictionaryValueCallBacks);
+    const CFArrayRef list = MakeList(42);
+
+    struct Case {
+        const char* description;
+        AudioObjectPropertySelector selector;
+        CFTypeRef value;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"a string to a string property", 'strg', CFSTR("new value"), true},
+        {"a number to a string property", 'strg', number, false},
+        {"a boolean to a string property", 'strg', kCFBooleanTrue, false},
+        {"a list to a string property", 'strg', list, false},
+        {"a null reference to a string property", 'strg', nullptr, false},
+        {"a string to a property-list property", 'plsw', CFSTR("new value"), true},
+        {"a number to a property-list property", 'plsw', number, true},
+        {"data to a property-list property", 'plsw', data, true},
+        {"a list to a property-list property", 'plsw', list, true},
+        {"a UUID to a property-list property", 'plsw', uuid, false},
+        {"a URL to a property-list property", 'plsw', url, false},
+        {"a list holding a UUID to a property-list property", 'plsw', listWithUUID, false},
+        {"a dictionary with a number key to a property-list property", 'plsw', numberKey, false},
+        {"a null reference to a property-list property", 'plsw', nullptr, false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.description);
+        const AudioObjectPropertyAddress address = Address(testCase.selector);
+        setterCalls = 0;
+        tracer->ClearLines();
+
+        const OSStatus status = object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr,
+                                                        sizeof testCase.value, &testCase.value);
+
+        EXPECT_EQ(status, testCase.accepted ? 0 : kAudioHardwareIllegalOperationError);
+        EXPECT_EQ(setterCalls, testCase.accepted ? 1 : 0);
+        EXPECT_EQ(MessagesOf(tracer->GetLines()),
+                  Lines{testCase.accepted ? "setting property in custom property map" : "input value has the wrong type"});
+    }
+
+    for (CFTypeRef created : std::initializer_list<CFTypeRef>{number, data, uuid, url, listWithUUID, numberKey, list}) {
+        CFRelease(created);
     }
 }
 

@@ -223,7 +223,27 @@ TEST(CFPropertyList, DeepCopyFailsOnNonPropertyListValues) {
     for (CFTypeRef list : {static_cast<CFTypeRef>(withUUID.get()), static_cast<CFTypeRef>(numberKey.get()),
                            static_cast<CFTypeRef>(uuid.get())}) {
         EXPECT_EQ(CFPropertyListCreateDeepCopy(nullptr, list, kCFPropertyListImmutable), nullptr);
+        EXPECT_FALSE(CFPropertyListIsValid(list, kCFPropertyListXMLFormat_v1_0));
+        EXPECT_FALSE(CFPropertyListIsValid(list, kCFPropertyListBinaryFormat_v1_0));
     }
+}
+
+TEST(CFPropertyList, ValidityLooksAtEveryDepthAndAtTheFormat) {
+    auto list = MakePropertyList();
+    EXPECT_TRUE(CFPropertyListIsValid(list.get(), kCFPropertyListXMLFormat_v1_0));
+    EXPECT_TRUE(CFPropertyListIsValid(list.get(), kCFPropertyListBinaryFormat_v1_0));
+    // The OpenStep format holds no numbers and no booleans, at any depth.
+    EXPECT_FALSE(CFPropertyListIsValid(list.get(), kCFPropertyListOpenStepFormat));
+    EXPECT_FALSE(CFPropertyListIsValid(MakeNumber(SInt64{1}).get(), kCFPropertyListOpenStepFormat));
+    EXPECT_FALSE(CFPropertyListIsValid(kCFBooleanTrue, kCFPropertyListOpenStepFormat));
+
+    auto texts = Own(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    CFArrayAppendValue(texts.get(), CFSTR("text"));
+    CFArrayAppendValue(texts.get(), Own(CFDataCreate(nullptr, nullptr, 0)).get());
+    EXPECT_TRUE(CFPropertyListIsValid(texts.get(), kCFPropertyListOpenStepFormat));
+    CFArrayAppendValue(texts.get(), kCFBooleanFalse);
+    EXPECT_FALSE(CFPropertyListIsValid(texts.get(), kCFPropertyListOpenStepFormat));
+    EXPECT_TRUE(CFPropertyListIsValid(texts.get(), kCFPropertyListXMLFormat_v1_0));
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ struct __CFBoolean final : cf::Object {
     CFHashCode Hash() const override { return value ? 1 : 0; }
     // The two booleans are singletons: a copy is the same object.
     CFTypeRef CopyPropertyList(CFOptionFlags) const override { return CFRetain(this); }
+    // The OpenStep format has no booleans.
+    bool IsPropertyList(CFPropertyListFormat format) const override { return format != kCFPropertyListOpenStepFormat; }
 
     const bool value;
 };
@@ -173,6 +175,8 @@ struct __CFNumber final : cf::Object {
     }
 
     CFTypeRef CopyPropertyList(CFOptionFlags) const override { return new __CFNumber(type, integer, real); }
+    // The OpenStep format has no numbers.
+    bool IsPropertyList(CFPropertyListFormat format) const override { return format != kCFPropertyListOpenStepFormat; }
 
     // Writes the value as the canonical type target; true when exact.
     bool Read(CFNumberType target, void* destination) const {
