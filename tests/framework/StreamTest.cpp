@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -675,43 +676,41 @@ TEST_F(StreamTest, EachComparedFieldOnItsOwnMakesAnotherFormat)
     }
     OwnAndKnowHost();
 
-    for (const FormatSide& side : kFormatSides) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(side.name) + ", only " + c.field + " differs");
-            AudioStreamBasicDescription format = base;
-            c.change(format);
-            const size_t requestsBefore = RequestCount();
-            tracer->ClearLines();
-
-            // Against the list that offers only the base format.
-            EXPECT_EQ(((*stream).*side.set)(format), c.differs ? kAudioDeviceUnsupportedFormatError : 0);
-            EXPECT_TRUE(Traced(c.differs ? "format is not supported" : "value not changed"));
-            EXPECT_EQ(RequestCount(), requestsBefore);
+    // Sets, on each side, the base format with one field changed; `check` sees what followed.
+    const auto setEachVariant = [&](const char* against,
+                                    const std::function<void(const FormatSide&, const Case&, OSStatus)>& check) {
+        for (const FormatSide& side : kFormatSides) {
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(side.name) + ", only " + c.field + " differs, against " + against);
+                AudioStreamBasicDescription format = base;
+                c.change(format);
+                const size_t requestsBefore = RequestCount();
+                tracer->ClearLines();
+                const OSStatus status = ((*stream).*side.set)(format);
+                check(side, c, status);
+                EXPECT_EQ(RequestCount(), requestsBefore + (status == 0 && c.differs ? 1 : 0));
+                host.AbortPendingConfigurationChanges();
+                EXPECT_TRUE(SameFormat(((*stream).*side.get)(), base));
+            }
         }
-    }
+    };
 
-    // Against the current format, with a list that offers everything.
+    setEachVariant("the list that offers only the base format", [&](const FormatSide&, const Case& c, OSStatus status) {
+        EXPECT_EQ(status, c.differs ? kAudioDeviceUnsupportedFormatError : 0);
+        EXPECT_TRUE(Traced(c.differs ? "format is not supported" : "value not changed"));
+    });
+
     for (const FormatSide& side : kFormatSides) {
         ASSERT_EQ(((*stream).*side.setAvailable)({}), 0);
     }
     host.PerformPendingConfigurationChanges();
-    for (const FormatSide& side : kFormatSides) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(side.name) + ", only " + c.field + " differs from the current format");
-            AudioStreamBasicDescription format = base;
-            c.change(format);
-            const size_t requestsBefore = RequestCount();
-            tracer->ClearLines();
-
-            EXPECT_EQ(((*stream).*side.set)(format), 0);
-            EXPECT_EQ(RequestCount(), requestsBefore + (c.differs ? 1 : 0));
-            if (!c.differs) {
-                EXPECT_TRUE(Traced("value not changed"));
-            }
-            host.AbortPendingConfigurationChanges();
-            EXPECT_TRUE(SameFormat(((*stream).*side.get)(), base));
-        }
-    }
+    setEachVariant("the current format, with a list that offers everything",
+                   [&](const FormatSide&, const Case& c, OSStatus status) {
+                       EXPECT_EQ(status, 0);
+                       if (!c.differs) {
+                           EXPECT_TRUE(Traced("value not changed"));
+                       }
+                   });
 }
 
 TEST_F(StreamTest, EmptyListOffersEveryWellFormedFormat)
