@@ -12,6 +12,21 @@ namespace Convert {
 
 namespace {
 
+// Text crosses the boundary as C strings, which a NUL would cut short.
+bool HasEmbeddedNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
+// The UTF-16 units of well-formed UTF-8 text: one per lead byte, two for a 4-byte sequence.
+CFIndex CountUTF16Units(const char* text) {
+    CFIndex units = 0;
+    for (; *text != '\0'; ++text) {
+        const auto byte = static_cast<unsigned char>(*text);
+        if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
 bool IsOfType(CFTypeRef object, CFTypeID typeID) {
     // CFGetTypeID of null would crash: a null reference is simply not an object of the type.
     return object != nullptr && CFGetTypeID(object) == typeID;
@@ -20,11 +35,13 @@ bool IsOfType(CFTypeRef object, CFTypeID typeID) {
 template <class Value>
 bool NumberToValue(CFTypeRef object, CFNumberType numberType, Value& outValue) {
     if (!IsOfType(object, CFNumberGetTypeID())) return false;
-    if (!CFNumberGetValue(static_cast<CFNumberRef>(object), numberType, &outValue)) {
-        // The platform may leave a rounded or clamped value behind; a lossy read yields 0.
+    Value value = 0;
+    if (!CFNumberGetValue(static_cast<CFNumberRef>(object), numberType, &value)) {
+        // What the platform writes after a loss is a plain cast of no use to anyone: never read.
         outValue = 0;
         return false;
     }
+    outValue = value;
     return true;
 }
 
@@ -68,7 +85,8 @@ std::string FormatList(std::span<const Element> list, FormatElement formatElemen
 }  // namespace
 
 void ToFoundation(const std::string& text, CFStringRef& outString) {
-    outString = CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
+    outString = HasEmbeddedNul(text) ? nullptr
+                                     : CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
 }
 
 bool FromFoundation(CFStringRef string, std::string& outText) {
@@ -81,13 +99,19 @@ bool FromFoundation(CFStringRef string, std::string& outText) {
     // if the platform fills the whole buffer it was told about.
     std::vector<char> buffer(static_cast<std::size_t>(maximumSize) + 2, '\0');
     if (!CFStringGetCString(string, buffer.data(), maximumSize + 1, kCFStringEncodingUTF8)) return false;
+    // A string that holds a NUL is copied whole, but reads as text only up to it: fewer units
+    // than the string has means the rest would be lost.
+    if (CountUTF16Units(buffer.data()) != CFStringGetLength(string)) return false;
     outText = buffer.data();
     return true;
 }
 
 void ToFoundation(const std::string& text, CFURLRef& outURL) {
-    outURL = CFURLCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-                                  static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, nullptr);
+    // Refused here rather than left to the platform, which may keep the bytes.
+    outURL = HasEmbeddedNul(text) ? nullptr
+                                  : CFURLCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                                         static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8,
+                                                         nullptr);
 }
 
 bool FromFoundation(CFURLRef url, std::string& outText) {

@@ -3,10 +3,11 @@
 // Value conversions at the platform boundary, text forms of platform records, and random UIDs.
 //
 // hal::Convert::ToFoundation creates a new CoreFoundation object from a plain value; the caller
-// owns the result and must release it (a null result means the platform refused the value, for
-// example text that is not valid UTF-8). hal::Convert::FromFoundation reads a plain value back and
+// owns the result and must release it (a null result means the value was refused, for example
+// text that is not valid UTF-8). hal::Convert::FromFoundation reads a plain value back and
 // returns whether it succeeded; a reference of the wrong type (or a null one) fails and leaves
-// the value untouched, except where a function says otherwise.
+// the value untouched, except where a function says otherwise. Text with an embedded NUL is
+// refused both ways (no object; false with the text cleared): as a C string it would be cut short.
 //
 // hal::Convert::FormatValue and FormatArray write platform records as text for trace messages;
 // numbers appear as a default output stream writes them (doubles with at most six significant
@@ -29,11 +30,15 @@ namespace Convert {
 // ---- Text, URLs, bytes, booleans and numbers to and from CoreFoundation objects ----------------
 
 void ToFoundation(const std::string& text, CFStringRef& outString);
-// A null reference, or a string that does not convert to UTF-8: the text is cleared, false.
+// A null reference, a string that does not convert to UTF-8, or one that holds a NUL: the text is
+// cleared, false.
 bool FromFoundation(CFStringRef string, std::string& outText);
 
+// The platform percent-escapes what may not stand in a URL as it is ("a b" becomes "a%20b", each
+// byte of a non-ASCII character %XX), so text reads back unchanged only when it is URL text
+// already (escaped text included).
 void ToFoundation(const std::string& text, CFURLRef& outURL);
-// A null reference: the text is cleared, false.
+// The URL's text, escapes and all. A null reference: the text is cleared, false.
 bool FromFoundation(CFURLRef url, std::string& outText);
 
 void ToFoundation(const std::vector<UInt8>& bytes, CFTypeRef& outData);

@@ -8,6 +8,9 @@
 // Guarantees: a CustomProperty never changes after creation, so any thread may use it at once.
 // The data size is always the size of one CoreFoundation reference (8 bytes).
 //
+// Values from the host: its 8 bytes may name any object, or none, so the owner checks each with
+// AcceptsValue before Set, and a setter only ever receives a reference of its property's type.
+//
 // Reference counts: the wrappers pass references through untouched. The reference that the getter
 // returns goes to the host as it is (the host releases it, so the getter returns one that it owns
 // a count for, e.g. a CFRetain of a kept value or a newly created one); the setter receives the
@@ -55,7 +58,12 @@ public:
     // Requires HasGetter() and an output buffer of at least GetDataSize() bytes.
     void Get(void* outData) const;
 
-    // Requires HasSetter() and an input buffer of GetDataSize() bytes.
+    // Whether the reference in `inData` (GetDataSize() bytes) is a value of the property's type:
+    // a CFString for 'cfst', a property list (at every depth) for any other data type. Null is
+    // none. Reading a property list walks all of it.
+    bool AcceptsValue(const void* inData) const;
+
+    // Requires HasSetter(), an input buffer of GetDataSize() bytes and AcceptsValue(inData).
     void Set(const void* inData) const;
 
 private:

@@ -310,6 +310,11 @@ void Dispatcher::SetFree(AudioObjectID objectID, bool isFree)
 {
     const std::size_t wordIndex = WordIndexOf(objectID);
     if (wordIndex >= mBitset.size()) {
+        // Beyond the bitset every ID is free already. Growing it for an ID that was never
+        // allocated, such as an explicit one far above the rest, would cost up to 512 MiB.
+        if (isFree) {
+            return;
+        }
         mBitset.resize(wordIndex + 1, 0);
     }
     if (isFree) {

@@ -103,7 +103,8 @@ private:
 
     using RegistryMap = std::unordered_map<AudioObjectID, std::shared_ptr<Registration>>;
 
-    // All of these run with the write mutex held.
+    // All of these run with the write mutex held. The bitset grows only to cover an ID that is
+    // allocated; freeing an ID beyond it changes nothing there.
     AudioObjectID AllocateID();
     AudioObjectID FindFreeID(AudioObjectID startID) const;
     bool IsFree(AudioObjectID objectID) const;

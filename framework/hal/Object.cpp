@@ -486,6 +486,10 @@ OSStatus Object::SetPropertyDataFallback(AudioObjectID inObjectID, pid_t /*inCli
         status != kAudioHardwareNoError) {
         return status;
     }
+    if (!property.AcceptsValue(inData)) {
+        tracer.Message("input value has the wrong type");
+        return kAudioHardwareIllegalOperationError;
+    }
     tracer.Message("setting property in custom property map");
     property.Set(inData);
     return kAudioHardwareNoError;

@@ -133,6 +133,8 @@ public:
     // read, or written. A selector that the object answers itself (IsBuiltInProperty: 'clas', or
     // a device's 'nsrt') is refused with a message and false, and nothing is registered: the
     // built-in answer would shadow the custom one for every query but some of the sets.
+    // A setter receives only a value of its kind, never null: the host's other values are refused
+    // with 'nope' ("input value has the wrong type").
     // The callables run on the host's calling thread while the property map is read-locked: they
     // must not register custom properties on this object.
     bool RegisterCustomProperty(AudioObjectPropertySelector selector, StringGetter getter, StringSetter setter);

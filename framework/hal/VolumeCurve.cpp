@@ -186,6 +186,16 @@ Float32 VolumeCurve::ConvertRawToDB(SInt32 raw) const noexcept
                             GetDecibelsPerRawStep(range.Raw, range.Decibels), decibels);
         remaining -= step;
     }
+    // A slope that is not exact in a float lands a reading past the end (raw 0..63 over -96..0 dB
+    // reads +1.8e-6 dB at the top), outside the range the control reports. Limited as
+    // ConvertDBToRaw limits its input, not with std::clamp: a curve with steps between its ranges
+    // may end lower than it starts.
+    if (decibels < GetMinimumDB()) {
+        decibels = GetMinimumDB();
+    }
+    if (decibels > GetMaximumDB()) {
+        decibels = GetMaximumDB();
+    }
     return decibels;
 }
 

@@ -15,8 +15,9 @@
 // the real-time IO thread included: they allocate nothing, lock nothing, make no system call and
 // cannot throw. Each costs one pass over the ranges and at most one power function call.
 //
-// Every input gives a defined result: no conversion returns NaN, and none returns a raw value
-// outside [GetMinimumRaw, GetMaximumRaw].
+// Every input gives a defined result: no conversion returns NaN, none returns a raw value outside
+// [GetMinimumRaw, GetMaximumRaw], a decibel value outside [GetMinimumDB, GetMaximumDB] or a
+// scalar outside [0.0, 1.0], whatever the rounding of a range's slope.
 // - A NaN decibel value converts as the lowest decibel value and a NaN scalar as 0.0: a value
 //   that names no level is taken as the minimum, so a malformed request can only lower the
 //   volume, never raise it. Infinities are ordinary values beyond the ends and are clamped to the
@@ -99,7 +100,8 @@ public:
     // one ended (decibels compared exactly), and for an empty curve.
     bool CheckForContinuity() const noexcept HAL_NONBLOCKING;
 
-    // Clamps the raw value to the curve, then walks the ranges up to it.
+    // Clamps the raw value to the curve, then walks the ranges up to it; the result is limited to
+    // [GetMinimumDB, GetMaximumDB] (raised to the minimum first, then lowered to the maximum).
     Float32 ConvertRawToDB(SInt32 raw) const noexcept HAL_NONBLOCKING;
     // Clamps the decibel value to the curve, then walks the ranges up to the first one whose
     // decibel maximum reaches it; rounds to the nearest raw value, halves away from zero.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <locale>
 #include <regex>
 #include <string>
 #include <thread>
@@ -76,6 +77,36 @@ TEST(ConvertTest, TextThatIsNotUtf8MakesNoString) {
     EXPECT_EQ(object, nullptr);
 }
 
+// A C string would end at the NUL: the text would come back cut, and the conversion would say it
+// succeeded.
+TEST(ConvertTest, TextWithAnEmbeddedNulIsRefusedEitherWay) {
+    using namespace std::string_literals;
+    for (const std::string& text : {"a\0b"s, "a\0"s, "\0"s, "file:///tmp/a\0b"s}) {
+        SCOPED_TRACE(testing::PrintToString(text));
+        CFStringRef string = CFSTR("stale");
+        ToFoundation(text, string);
+        EXPECT_EQ(string, nullptr);
+        CFTypeRef object = kCFBooleanTrue;
+        ToFoundation(text, object);
+        EXPECT_EQ(object, nullptr);
+        CFURLRef url = nullptr;
+        ToFoundation(text, url);
+        const Owned ownedURL(url);
+        EXPECT_EQ(url, nullptr);
+
+        // The same text from the host, as a string that holds it all.
+        const Owned fromHost(CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                                     static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+        ASSERT_NE(fromHost.Get(), nullptr);
+        std::string back = "stale";
+        EXPECT_FALSE(FromFoundation(static_cast<CFStringRef>(fromHost.Get()), back));
+        EXPECT_EQ(back, "");
+        back = "stale";
+        EXPECT_FALSE(FromFoundation(fromHost.Get(), back));
+        EXPECT_EQ(back, "");
+    }
+}
+
 TEST(ConvertTest, MissingStringOrUrlClearsTheTextAndFails) {
     std::string text = "stale";
     EXPECT_FALSE(FromFoundation(CFStringRef{nullptr}, text));
@@ -85,15 +116,27 @@ TEST(ConvertTest, MissingStringOrUrlClearsTheTextAndFails) {
     EXPECT_EQ(text, "");
 }
 
-TEST(ConvertTest, UrlSurvivesTheRoundTrip) {
-    const std::string path = "file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns";
-    CFURLRef url = nullptr;
-    ToFoundation(path, url);
-    const Owned owned(url);
-    ASSERT_NE(url, nullptr);
-    std::string back;
-    EXPECT_TRUE(FromFoundation(url, back));
-    EXPECT_EQ(back, path);
+TEST(ConvertTest, UrlTextComesBackEscapedWhereItWasNotUrlText) {
+    const struct {
+        std::string Text;
+        const char* Back;
+    } cases[] = {
+        {"file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns",
+         "file:///Library/Audio/Plug-Ins/HAL/PelioDriver.driver/Contents/Resources/icon.icns"},
+        {"file:///Library/Audio/Pelio%20icon.icns", "file:///Library/Audio/Pelio%20icon.icns"},
+        {"file:///Library/Audio/Pelio icon.icns", "file:///Library/Audio/Pelio%20icon.icns"},
+        {"file:///tmp/caf\xC3\xA9", "file:///tmp/caf%C3%A9"},
+        {"", ""},
+    };
+    for (const auto& testCase : cases) {
+        CFURLRef url = nullptr;
+        ToFoundation(testCase.Text, url);
+        const Owned owned(url);
+        ASSERT_NE(url, nullptr) << testCase.Text;
+        std::string back = "stale";
+        EXPECT_TRUE(FromFoundation(url, back)) << testCase.Text;
+        EXPECT_EQ(back, testCase.Back);
+    }
 }
 
 // ---- Bytes, booleans, numbers -----------------------------------------------------------------
@@ -248,6 +291,28 @@ TEST(ConvertTest, NumbersPrintLikePrintfGeneralFormat) {
         const std::string expected = std::string("{min:") + testCase.Expected + " max:" + testCase.Expected + "}";
         EXPECT_EQ(hal::Convert::FormatValue(range), expected);
     }
+}
+
+// Decimal comma and grouped thousands, as many European locales write numbers.
+class CommaDecimalPoint : public std::numpunct<char> {
+protected:
+    char do_decimal_point() const override { return ','; }
+    char do_thousands_sep() const override { return '.'; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+// Trace text must read the same whatever locale the process runs in.
+TEST(ConvertTest, NumbersPrintTheSameUnderAnyGlobalLocale) {
+    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaDecimalPoint));
+    const std::string range = hal::Convert::FormatValue(AudioValueRange{44100.5, 1234567.0});
+    AudioStreamBasicDescription format{};
+    format.mSampleRate = 48000.0;
+    format.mFormatID = kAudioFormatLinearPCM;
+    const std::string formatted = hal::Convert::FormatValue(format);
+    std::locale::global(previous);
+
+    EXPECT_EQ(range, "{min:44100.5 max:1.23457e+06}");
+    EXPECT_EQ(formatted, "{id:kAudioFormatLinearPCM flags: rate:48000 bits:0 chans:0 pkt:0}");
 }
 
 AudioStreamBasicDescription MakeFloatFormat() {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -78,9 +79,11 @@ TEST(CustomPropertyRecordTest, CreateWrapsTypedCallbacksAndLeavesEmptyOnesEmpty)
     property->Get(buffer.data() + 1);
     CFStringRef written = nullptr;
     std::memcpy(&written, buffer.data() + 1, sizeof written);
-    EXPECT_EQ(written, CFSTR("text"));
+    ASSERT_NE(written, nullptr);
+    EXPECT_TRUE(CFEqual(written, CFSTR("text")));
     property->Set(buffer.data() + 1);
-    EXPECT_EQ(received, CFSTR("text"));
+    ASSERT_NE(received, nullptr);
+    EXPECT_TRUE(CFEqual(received, CFSTR("text")));
 
     auto readOnly = hal::CustomProperty::Create<CFPropertyListRef>(
         kAudioServerPlugInCustomPropertyDataTypeCFPropertyList, [] { return CFPropertyListRef(CFSTR("list")); },
@@ -108,12 +111,15 @@ TEST_F(CustomPropertyTest, CustomPropertyListHasOneRecordPerSelectorInAscendingO
     CFPropertyListRef value = nullptr;
     UInt32 size = 0;
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value), 0);
-    EXPECT_EQ(value, CFSTR("second"));
+    ASSERT_NE(value, nullptr);
+    EXPECT_TRUE(CFEqual(value, CFSTR("second")));
 }
 
+// The reference counts below are counted on texts long enough that no platform keeps them in
+// tagged pointers or shares them.
 TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingIt)
 {
-    CFStringRef kept = MakeString("kept value");
+    CFStringRef kept = MakeString("the value that the object keeps");
     ASSERT_EQ(CFGetRetainCount(kept), 1);
     // The getter hands out a reference of its own, which the host releases when done.
     object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
@@ -126,7 +132,8 @@ TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingI
                                       &received),
               0);
     EXPECT_EQ(size, 8u);
-    EXPECT_EQ(received, kept);
+    ASSERT_NE(received, nullptr);
+    EXPECT_TRUE(CFEqual(received, kept));
     EXPECT_EQ(CFGetRetainCount(kept), 2) << "one count for the object, one for the host; none kept in between";
 
     CFRelease(received); // as the host does
@@ -136,7 +143,7 @@ TEST_F(CustomPropertyTest, GetHandsTheGettersReferenceToTheHostWithoutRetainingI
 
 TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwnership)
 {
-    CFStringRef kept = MakeString("before");
+    CFStringRef kept = MakeString("the value before the host sets it");
     CFIndex countSeenBySetter = 0;
     int setterCalls = 0;
     object->RegisterCustomProperty('strg', Object::StringGetter([&] { return static_cast<CFStringRef>(CFRetain(kept)); }),
@@ -150,11 +157,11 @@ TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwn
                                    }));
     const AudioObjectPropertyAddress address = Address('strg');
 
-    CFStringRef incoming = MakeString("after");
+    CFStringRef incoming = MakeString("the value that the host sets");
     ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
     EXPECT_EQ(setterCalls, 1);
     EXPECT_EQ(countSeenBySetter, 1) << "the setter gets the host's reference as it is";
-    EXPECT_EQ(kept, incoming);
+    EXPECT_TRUE(CFEqual(kept, incoming));
     EXPECT_EQ(CFGetRetainCount(incoming), 2);
 
     CFRelease(incoming); // the host's own reference
@@ -165,15 +172,25 @@ TEST_F(CustomPropertyTest, SetPassesTheHostsReferenceToTheSetterWithoutTakingOwn
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof readBack, &size,
                                       &readBack),
               0);
-    EXPECT_TRUE(CFEqual(readBack, CFSTR("after")));
+    EXPECT_TRUE(CFEqual(readBack, CFSTR("the value that the host sets")));
     CFRelease(readBack);
     CFRelease(kept);
 }
 
+// A list of one number: a container, so its references can be counted (a small number may be a
+// shared cached object).
+CFArrayRef MakeList(SInt64 value)
+{
+    const CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &value);
+    const void* values[] = {number};
+    const CFArrayRef list = CFArrayCreate(kCFAllocatorDefault, values, 1, &kCFTypeArrayCallBacks);
+    CFRelease(number);
+    return list;
+}
+
 TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
 {
-    const SInt64 initial = 7;
-    CFPropertyListRef kept = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &initial);
+    CFPropertyListRef kept = MakeList(7);
     object->RegisterCustomProperty('plst', Object::PropertyListGetter([&] { return CFRetain(kept); }),
                                    Object::PropertyListSetter([&](CFPropertyListRef value) {
                                        CFRetain(value);
@@ -184,8 +201,7 @@ TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
     EXPECT_EQ(object->GetCustomProperties().at(0).mPropertyDataType,
               kAudioServerPlugInCustomPropertyDataTypeCFPropertyList);
 
-    const SInt64 next = 11;
-    CFPropertyListRef incoming = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &next);
+    CFPropertyListRef incoming = MakeList(11);
     ASSERT_EQ(object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof incoming, &incoming), 0);
     CFRelease(incoming);
 
@@ -194,16 +210,17 @@ TEST_F(CustomPropertyTest, PropertyListValuesGoBothWays)
     ASSERT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof received, &size,
                                       &received),
               0);
-    SInt64 value = 0;
-    ASSERT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(received), kCFNumberSInt64Type, &value));
-    EXPECT_EQ(value, 11);
+    ASSERT_NE(received, nullptr);
+    const CFArrayRef expected = MakeList(11);
+    EXPECT_TRUE(CFEqual(received, expected));
+    CFRelease(expected);
     EXPECT_EQ(CFGetRetainCount(received), 2);
     CFRelease(received);
     EXPECT_EQ(CFGetRetainCount(kept), 1);
     CFRelease(kept);
 }
 
-// 'strg' reads and writes; 'nget' has no getter; 'nset' has no setter.
+// 'strg' reads and writes; 'nget' has no getter; 'nset' has no setter; 'plsw' takes property lists.
 class CustomPropertyStatusTest : public CustomPropertyTest
 {
 protected:
@@ -214,6 +231,8 @@ protected:
                                            return CFSTR("value");
                                        }),
                                        Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
+        object->RegisterCustomProperty('plsw', nullptr,
+                                       Object::PropertyListSetter([this](CFPropertyListRef) { ++setterCalls; }));
         object->RegisterCustomProperty('nget', nullptr, Object::StringSetter([this](CFStringRef) { ++setterCalls; }));
         object->RegisterCustomProperty('nset', Object::PropertyListGetter([this] {
                                            ++getterCalls;
@@ -328,6 +347,67 @@ TEST_F(CustomPropertyStatusTest, SetPropertyDataChecksSetterThenExactSizeThenDat
     }
 }
 
+// The host's 8 bytes can name any object, or none. A setter is only ever handed a reference of its
+// property's type: one that converts its string with hal::Convert would otherwise abort the driver
+// on a number.
+TEST_F(CustomPropertyStatusTest, SetPropertyDataHandsTheSetterOnlyAValueOfItsType)
+{
+    const SInt64 one = 1;
+    const CFNumberRef number = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &one);
+    const CFDataRef data = CFDataCreate(kCFAllocatorDefault, nullptr, 0);
+    const CFUUIDRef uuid = CFUUIDCreate(kCFAllocatorDefault);
+    const CFURLRef url = CFURLCreateWithString(kCFAllocatorDefault, CFSTR("file:///tmp/"), nullptr);
+    const void* elements[] = {CFSTR("text"), uuid};
+    const CFArrayRef listWithUUID = CFArrayCreate(kCFAllocatorDefault, elements, 2, &kCFTypeArrayCallBacks);
+    const void* keys[] = {number};
+    const void* values[] = {CFSTR("value")};
+    const CFDictionaryRef numberKey = CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1,
+                                                         &kCFTypeDictionaryKeyCallBacks,
+                                                         &kCFTypeDictionaryValueCallBacks);
+    const CFArrayRef list = MakeList(42);
+
+    struct Case {
+        const char* description;
+        AudioObjectPropertySelector selector;
+        CFTypeRef value;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"a string to a string property", 'strg', CFSTR("new value"), true},
+        {"a number to a string property", 'strg', number, false},
+        {"a boolean to a string property", 'strg', kCFBooleanTrue, false},
+        {"a list to a string property", 'strg', list, false},
+        {"a null reference to a string property", 'strg', nullptr, false},
+        {"a string to a property-list property", 'plsw', CFSTR("new value"), true},
+        {"a number to a property-list property", 'plsw', number, true},
+        {"data to a property-list property", 'plsw', data, true},
+        {"a list to a property-list property", 'plsw', list, true},
+        {"a UUID to a property-list property", 'plsw', uuid, false},
+        {"a URL to a property-list property", 'plsw', url, false},
+        {"a list holding a UUID to a property-list property", 'plsw', listWithUUID, false},
+        {"a dictionary with a number key to a property-list property", 'plsw', numberKey, false},
+        {"a null reference to a property-list property", 'plsw', nullptr, false},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.description);
+        const AudioObjectPropertyAddress address = Address(testCase.selector);
+        setterCalls = 0;
+        tracer->ClearLines();
+
+        const OSStatus status = object->SetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr,
+                                                        sizeof testCase.value, &testCase.value);
+
+        EXPECT_EQ(status, testCase.accepted ? 0 : kAudioHardwareIllegalOperationError);
+        EXPECT_EQ(setterCalls, testCase.accepted ? 1 : 0);
+        EXPECT_EQ(MessagesOf(tracer->GetLines()),
+                  Lines{testCase.accepted ? "setting property in custom property map" : "input value has the wrong type"});
+    }
+
+    for (CFTypeRef created : std::initializer_list<CFTypeRef>{number, data, uuid, url, listWithUUID, numberKey, list}) {
+        CFRelease(created);
+    }
+}
+
 TEST_F(CustomPropertyTest, ACallbackThatThrowsBecomesAStatusNotAnException)
 {
     object->RegisterCustomProperty('thrw', Object::StringGetter([]() -> CFStringRef { throw std::runtime_error("no value"); }),
@@ -339,7 +419,7 @@ TEST_F(CustomPropertyTest, ACallbackThatThrowsBecomesAStatusNotAnException)
     tracer->ClearLines();
     EXPECT_EQ(object->GetPropertyData(object->GetID(), kClientPID, &address, 0, nullptr, sizeof value, &size, &value),
               kAudioHardwareUnspecifiedError);
-    EXPECT_EQ(value, CFSTR("unchanged"));
+    EXPECT_TRUE(CFEqual(value, CFSTR("unchanged")));
     EXPECT_EQ(MessagesOf(tracer->GetLines()),
               (Lines{"returning property from custom property map", "caught exception: no value"}));
 

@@ -300,6 +300,25 @@ TEST(DispatcherAllocationTest, FreeingCountsOnlyWhatAllocationCounted)
                 ElementsAre("freed objectID=3 numAllocated=1", "freed objectID=1 numAllocated=1"));
 }
 
+// An explicitly registered ID was never allocated: freeing it must not grow the bitset to cover
+// it (one object with ID 0xFFFFFFF0 would take 512 MiB of zero words).
+TEST(DispatcherAllocationTest, FreeingAnIDBeyondTheBitsetGrowsNothing)
+{
+    hal::Dispatcher dispatcher(nullptr, 1000);
+    DispatcherInspector::SetAllocatorState(dispatcher, WithAllocated(1000, 3, {2, 3}));
+
+    for (const AudioObjectID objectID : {64u, 1000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+        DispatcherInspector::FreeID(dispatcher, objectID);
+        const AllocatorState state = DispatcherInspector::GetAllocatorState(dispatcher);
+        EXPECT_EQ(state.bitset.size(), 1u) << objectID;
+        EXPECT_EQ(state.allocatedCount, 2u) << objectID;
+    }
+    // IDs inside the bitset are still freed.
+    DispatcherInspector::FreeID(dispatcher, 3);
+    EXPECT_EQ(DispatcherInspector::GetAllocatorState(dispatcher).allocatedCount, 1u);
+    EXPECT_EQ(DispatcherInspector::AllocateID(dispatcher), 4u);
+}
+
 // ---- Registration and lookup -------------------------------------------------------------------
 
 class DispatcherTest : public ::testing::Test
@@ -390,6 +409,10 @@ TEST_F(DispatcherTest, ThePlugInIDIsRegisteredWithoutTouchingTheAllocator)
 
     plugIn.reset();
     EXPECT_THAT(TakeLines(), Contains("freed objectID=1 numAllocated=0"));
+
+    // Nor does an explicit ID far beyond every allocated one, registered or freed.
+    Make(0xFFFFFFF0u).reset();
+    EXPECT_EQ(DispatcherInspector::GetAllocatorState(*mDispatcher).bitset.size(), 1u);
 }
 
 TEST_F(DispatcherTest, AnIDThatIsAlreadyRegisteredIsRefusedAndTheFirstObjectStays)

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -641,6 +642,75 @@ TEST_F(StreamTest, FormatDifferingOnlyInReservedIsOfferedAndEqualFormatRequestsN
     EXPECT_EQ(RequestCount(), 1u);
     host.PerformPendingConfigurationChanges();
     EXPECT_EQ(stream->GetChannelCount(), 1u);
+}
+
+// Each field that format equality compares, changed on its own, makes another format: one that a
+// list holding only the first does not offer, and one that a setter asks to change to. mReserved
+// alone takes no part. The formats are compressed, so that no change makes one malformed.
+TEST_F(StreamTest, EachComparedFieldOnItsOwnMakesAnotherFormat)
+{
+    const AudioStreamBasicDescription base{44100.0, kAudioFormatMPEG4AAC, 0, 0, 1024, 0, 2, 0, 0};
+    struct Case
+    {
+        const char* field;
+        void (*change)(AudioStreamBasicDescription&);
+        bool differs;
+    };
+    const Case cases[] = {
+        {"mSampleRate", [](auto& f) { f.mSampleRate = 48000.0; }, true},
+        {"mSampleRate, beyond a float's precision", [](auto& f) { f.mSampleRate = 44100.000001; }, true},
+        {"mFormatID", [](auto& f) { f.mFormatID = kAudioFormatAC3; }, true},
+        {"mFormatFlags", [](auto& f) { f.mFormatFlags = 1; }, true},
+        {"mBytesPerPacket", [](auto& f) { f.mBytesPerPacket = 512; }, true},
+        {"mFramesPerPacket", [](auto& f) { f.mFramesPerPacket = 2048; }, true},
+        {"mBytesPerFrame", [](auto& f) { f.mBytesPerFrame = 4; }, true},
+        {"mChannelsPerFrame", [](auto& f) { f.mChannelsPerFrame = 1; }, true},
+        {"mBitsPerChannel", [](auto& f) { f.mBitsPerChannel = 16; }, true},
+        {"mReserved", [](auto& f) { f.mReserved = 7; }, false},
+    };
+    // Applied at once: the device has no owner yet.
+    for (const FormatSide& side : kFormatSides) {
+        ASSERT_EQ(((*stream).*side.setAvailable)({OfferedAtItsRate(base)}), 0);
+        ASSERT_EQ(((*stream).*side.set)(base), 0);
+        ASSERT_TRUE(SameFormat(((*stream).*side.get)(), base));
+    }
+    OwnAndKnowHost();
+
+    // Sets, on each side, the base format with one field changed; `check` sees what followed.
+    const auto setEachVariant = [&](const char* against,
+                                    const std::function<void(const FormatSide&, const Case&, OSStatus)>& check) {
+        for (const FormatSide& side : kFormatSides) {
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(side.name) + ", only " + c.field + " differs, against " + against);
+                AudioStreamBasicDescription format = base;
+                c.change(format);
+                const size_t requestsBefore = RequestCount();
+                tracer->ClearLines();
+                const OSStatus status = ((*stream).*side.set)(format);
+                check(side, c, status);
+                EXPECT_EQ(RequestCount(), requestsBefore + (status == 0 && c.differs ? 1 : 0));
+                host.AbortPendingConfigurationChanges();
+                EXPECT_TRUE(SameFormat(((*stream).*side.get)(), base));
+            }
+        }
+    };
+
+    setEachVariant("the list that offers only the base format", [&](const FormatSide&, const Case& c, OSStatus status) {
+        EXPECT_EQ(status, c.differs ? kAudioDeviceUnsupportedFormatError : 0);
+        EXPECT_TRUE(Traced(c.differs ? "format is not supported" : "value not changed"));
+    });
+
+    for (const FormatSide& side : kFormatSides) {
+        ASSERT_EQ(((*stream).*side.setAvailable)({}), 0);
+    }
+    host.PerformPendingConfigurationChanges();
+    setEachVariant("the current format, with a list that offers everything",
+                   [&](const FormatSide&, const Case& c, OSStatus status) {
+                       EXPECT_EQ(status, 0);
+                       if (!c.differs) {
+                           EXPECT_TRUE(Traced("value not changed"));
+                       }
+                   });
 }
 
 TEST_F(StreamTest, EmptyListOffersEveryWellFormedFormat)

@@ -122,6 +122,47 @@ TEST(VolumeCurveTest, DeviceCurveConvertsAtItsEdgesInsideAndOutside)
                       });
 }
 
+// A decibels-per-step slope that is not exact in a float must not carry a reading past the end of
+// the curve: the control's decibel range says where its readings stop (raw 0..63 over -96..0 dB
+// read +1.8e-6 dB at the top).
+TEST(VolumeCurveTest, DecibelReadingsStayInsideTheCurvesRange)
+{
+    struct Range
+    {
+        SInt32 MinimumRaw;
+        SInt32 MaximumRaw;
+        Float32 MinimumDB;
+        Float32 MaximumDB;
+    };
+    const std::vector<std::vector<Range>> curves = {
+        {{0, 63, -96.0f, 0.0f}},
+        {{0, 127, -96.0f, 0.0f}},
+        {{0, 255, -64.0f, 0.0f}},
+        {{0, 100, -60.5f, 6.25f}},
+        {{-1000, 1000, -90.0f, -0.1f}},
+        {{0, 63, -96.0f, -24.0f}, {63, 127, -24.0f, 0.0f}},
+        {{0, 7, -60.0f, -30.0f}, {7, 70, -30.0f, 6.0f}},
+    };
+    for (const std::vector<Range>& ranges : curves) {
+        VolumeCurve curve;
+        for (const Range& range : ranges) {
+            ASSERT_TRUE(curve.AddRange(range.MinimumRaw, range.MaximumRaw, range.MinimumDB,
+                                       range.MaximumDB));
+        }
+        SCOPED_TRACE(::testing::Message() << "raw " << curve.GetMinimumRaw() << ".." << curve.GetMaximumRaw()
+                                          << " over " << curve.GetMinimumDB() << ".." << curve.GetMaximumDB()
+                                          << " dB");
+        EXPECT_EQ(curve.ConvertRawToDB(curve.GetMinimumRaw()), curve.GetMinimumDB());
+        EXPECT_LE(curve.ConvertScalarToDB(1.0f), curve.GetMaximumDB());
+        EXPECT_GE(curve.ConvertScalarToDB(0.0f), curve.GetMinimumDB());
+        for (SInt32 raw = curve.GetMinimumRaw() - 1; raw <= curve.GetMaximumRaw() + 1; ++raw) {
+            const Float32 decibels = curve.ConvertRawToDB(raw);
+            ASSERT_GE(decibels, curve.GetMinimumDB()) << "raw " << raw;
+            ASSERT_LE(decibels, curve.GetMaximumDB()) << "raw " << raw;
+        }
+    }
+}
+
 TEST(VolumeCurveTest, SeveralRangesConvertWithTheirOwnSlopes)
 {
     // 4 dB, 2 dB and 0.6 dB per raw step, starting below raw 0; added out of order.

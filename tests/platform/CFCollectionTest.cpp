@@ -59,15 +59,16 @@ TEST(CFData, MutableDataGrows) {
     EXPECT_EQ(std::memcmp(CFDataGetBytePtr(data.get()), expected, 3), 0);
 }
 
+// Counted on texts long enough that no platform keeps them in tagged pointers or shares them.
 TEST(CFArray, TypeCallBacksRetainAndNullCallBacksDoNot) {
-    auto element = MakeString("element");
+    auto element = MakeString("an element whose references are counted");
     const void* values[] = {element.get(), element.get()};
     {
         auto retaining = Own(CFArrayCreate(nullptr, values, 2, &kCFTypeArrayCallBacks));
         auto plain = Own(CFArrayCreate(nullptr, values, 2, nullptr));
         EXPECT_EQ(CFGetRetainCount(element.get()), 3);
         EXPECT_EQ(CFArrayGetCount(plain.get()), 2);
-        EXPECT_EQ(CFArrayGetValueAtIndex(plain.get(), 1), element.get());
+        EXPECT_TRUE(CFEqual(CFArrayGetValueAtIndex(plain.get(), 1), element.get()));
     }
     EXPECT_EQ(CFGetRetainCount(element.get()), 1);
 }
@@ -97,29 +98,29 @@ TEST(CFDictionary, FindsKeysByEqualityAndReplacesValues) {
     CountingCallBacks::Reset();
     auto dictionary =
         Own(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &CountingCallBacks::kDictionaryValues));
-    auto first = MakeString("first");
+    auto first = MakeString("the first value under the key");
     CFDictionarySetValue(dictionary.get(), CFSTR("key"), first.get());
     EXPECT_EQ(CFGetRetainCount(first.get()), 2);
 
     // A distinct but equal key finds the entry.
     auto key = MakeString("key");
-    EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), key.get()), first.get());
+    EXPECT_TRUE(CFEqual(CFDictionaryGetValue(dictionary.get(), key.get()), first.get()));
 
     // Setting the value it already holds, when it holds the only reference, must not free it on
     // the way (the sanitizers see a use after free).
-    CFDictionarySetValue(dictionary.get(), CFSTR("sole"), MakeString("sole owner").get());
+    CFDictionarySetValue(dictionary.get(), CFSTR("sole"), MakeString("a value with a sole owner").get());
     const void* sole = CFDictionaryGetValue(dictionary.get(), CFSTR("sole"));
     CFDictionarySetValue(dictionary.get(), CFSTR("sole"), sole);
     EXPECT_EQ(CFGetRetainCount(sole), 1);
-    EXPECT_TRUE(CFEqual(sole, CFSTR("sole owner")));
+    EXPECT_TRUE(CFEqual(sole, CFSTR("a value with a sole owner")));
     CFDictionaryRemoveValue(dictionary.get(), CFSTR("sole"));
 
-    auto second = MakeString("second");
+    auto second = MakeString("the second value under the key");
     CFDictionarySetValue(dictionary.get(), key.get(), second.get());
     EXPECT_EQ(CFGetRetainCount(first.get()), 1);
     EXPECT_EQ(CFDictionaryGetCount(dictionary.get()), 1);
     CFDictionaryAddValue(dictionary.get(), key.get(), first.get());  // present: no change
-    EXPECT_EQ(CFDictionaryGetValue(dictionary.get(), CFSTR("key")), second.get());
+    EXPECT_TRUE(CFEqual(CFDictionaryGetValue(dictionary.get(), CFSTR("key")), second.get()));
 
     const void* value = nullptr;
     EXPECT_FALSE(CFDictionaryGetValueIfPresent(dictionary.get(), CFSTR("absent"), &value));
@@ -130,15 +131,21 @@ TEST(CFDictionary, FindsKeysByEqualityAndReplacesValues) {
     EXPECT_EQ(CountingCallBacks::retains, CountingCallBacks::releases);
 }
 
-TEST(CFDictionary, NullCallBacksCompareKeysByAddress) {
-    auto key = MakeString("key");
-    auto equalKey = MakeString("key");
+TEST(CFDictionary, NullCallBacksNeitherRetainNorCompareByValue) {
+    auto key = MakeString("a key that is not retained");
     const void* keys[] = {key.get()};
     const void* values[] = {kCFBooleanTrue};
     auto dictionary = Own(CFDictionaryCreate(nullptr, keys, values, 1, nullptr, nullptr));
     EXPECT_EQ(CFGetRetainCount(key.get()), 1);
     EXPECT_TRUE(CFDictionaryContainsKey(dictionary.get(), key.get()));
-    EXPECT_FALSE(CFDictionaryContainsKey(dictionary.get(), equalKey.get()));
+
+    // Plain pointers, which only their addresses tell apart.
+    const int stored = 1;
+    const int equal = 1;
+    const void* plainKeys[] = {&stored};
+    auto plain = Own(CFDictionaryCreate(nullptr, plainKeys, values, 1, nullptr, nullptr));
+    EXPECT_TRUE(CFDictionaryContainsKey(plain.get(), &stored));
+    EXPECT_FALSE(CFDictionaryContainsKey(plain.get(), &equal));
 }
 
 // A property list like the ones kept in storage: nested containers of every leaf type.
@@ -157,14 +164,18 @@ Owned<CFMutableDictionaryRef> MakePropertyList() {
     return list;
 }
 
-TEST(CFPropertyList, DeepCopyOfABooleanIsTheSingleton) {
+TEST(CFPropertyList, DeepCopyOfABooleanIsAnOwnedBoolean) {
     for (CFBooleanRef boolean : {kCFBooleanTrue, kCFBooleanFalse}) {
         CFPropertyListRef copy = CFPropertyListCreateDeepCopy(kCFAllocatorDefault, boolean, kCFPropertyListImmutable);
-        EXPECT_EQ(copy, static_cast<CFTypeRef>(boolean));
-        CFRelease(copy);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(CFGetTypeID(copy), CFBooleanGetTypeID());
+        EXPECT_TRUE(CFEqual(copy, boolean));
+        CFRelease(copy);  // owned, like every other copy
     }
 }
 
+// Immutable leaves may be shared with the original (the platform shares strings and data); the
+// containers are new, so later changes of the original do not reach the copy.
 TEST(CFPropertyList, DeepCopyOfANestedListSharesNothingMutable) {
     auto original = MakePropertyList();
     auto copy = Own(static_cast<CFDictionaryRef>(
@@ -172,11 +183,7 @@ TEST(CFPropertyList, DeepCopyOfANestedListSharesNothingMutable) {
     ASSERT_NE(copy, nullptr);
     EXPECT_TRUE(CFEqual(copy.get(), original.get()));
     EXPECT_EQ(CFGetRetainCount(copy.get()), 1);
-
-    for (CFStringRef key : {CFSTR("name"), CFSTR("rate"), CFSTR("blob"), CFSTR("channels")}) {
-        EXPECT_NE(CFDictionaryGetValue(copy.get(), key), CFDictionaryGetValue(original.get(), key)) << "copied";
-    }
-    EXPECT_EQ(CFDictionaryGetValue(copy.get(), CFSTR("enabled")), static_cast<CFTypeRef>(kCFBooleanTrue));
+    EXPECT_TRUE(CFEqual(CFDictionaryGetValue(copy.get(), CFSTR("enabled")), kCFBooleanTrue));
     auto channels = static_cast<CFArrayRef>(CFDictionaryGetValue(copy.get(), CFSTR("channels")));
     ASSERT_EQ(CFArrayGetCount(channels), 2);
     EXPECT_TRUE(CFEqual(CFArrayGetValueAtIndex(channels, 1), CFSTR("R\u00e9")));
@@ -216,7 +223,27 @@ TEST(CFPropertyList, DeepCopyFailsOnNonPropertyListValues) {
     for (CFTypeRef list : {static_cast<CFTypeRef>(withUUID.get()), static_cast<CFTypeRef>(numberKey.get()),
                            static_cast<CFTypeRef>(uuid.get())}) {
         EXPECT_EQ(CFPropertyListCreateDeepCopy(nullptr, list, kCFPropertyListImmutable), nullptr);
+        EXPECT_FALSE(CFPropertyListIsValid(list, kCFPropertyListXMLFormat_v1_0));
+        EXPECT_FALSE(CFPropertyListIsValid(list, kCFPropertyListBinaryFormat_v1_0));
     }
+}
+
+TEST(CFPropertyList, ValidityLooksAtEveryDepthAndAtTheFormat) {
+    auto list = MakePropertyList();
+    EXPECT_TRUE(CFPropertyListIsValid(list.get(), kCFPropertyListXMLFormat_v1_0));
+    EXPECT_TRUE(CFPropertyListIsValid(list.get(), kCFPropertyListBinaryFormat_v1_0));
+    // The OpenStep format holds no numbers and no booleans, at any depth.
+    EXPECT_FALSE(CFPropertyListIsValid(list.get(), kCFPropertyListOpenStepFormat));
+    EXPECT_FALSE(CFPropertyListIsValid(MakeNumber(SInt64{1}).get(), kCFPropertyListOpenStepFormat));
+    EXPECT_FALSE(CFPropertyListIsValid(kCFBooleanTrue, kCFPropertyListOpenStepFormat));
+
+    auto texts = Own(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    CFArrayAppendValue(texts.get(), CFSTR("text"));
+    CFArrayAppendValue(texts.get(), Own(CFDataCreate(nullptr, nullptr, 0)).get());
+    EXPECT_TRUE(CFPropertyListIsValid(texts.get(), kCFPropertyListOpenStepFormat));
+    CFArrayAppendValue(texts.get(), kCFBooleanFalse);
+    EXPECT_FALSE(CFPropertyListIsValid(texts.get(), kCFPropertyListOpenStepFormat));
+    EXPECT_TRUE(CFPropertyListIsValid(texts.get(), kCFPropertyListXMLFormat_v1_0));
 }
 
 }  // namespace

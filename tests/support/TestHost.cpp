@@ -212,8 +212,8 @@ OSStatus TestHost::WriteToStorage(AudioServerPlugInHostRef inHost, CFStringRef i
             return host.mStorageStatus;
         }
     }
-    // Copied before storing, like a server that serialises the value: the caller's object is
-    // neither retained nor released here.
+    // Copied before storing, like a server that serialises the value: the caller's containers are
+    // neither retained nor released here (a platform copy may share immutable leaves).
     CFPropertyListRef copy = DeepCopy(inData);
     if (copy == nullptr) {
         return kAudioHardwareIllegalOperationError;

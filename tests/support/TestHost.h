@@ -6,7 +6,8 @@
 //
 // - PropertiesChanged records the object ID and the addresses, and returns 0.
 // - Storage is an in-memory map from key text to property lists. WriteToStorage keeps a deep copy
-//   of the value (as a server that serialises it would), so the caller's value is never retained;
+//   of the value (as a server that serialises it would), so the caller's containers are never
+//   retained (immutable leaves may be: the platform's deep copy shares them);
 //   CopyFromStorage hands out a new deep copy that the caller owns and must release (status 0,
 //   null value for a missing key); DeleteFromStorage removes the key (0 also when it was missing).
 //   A null key or value pointer is refused with kAudioHardwareIllegalOperationError. Tests can make

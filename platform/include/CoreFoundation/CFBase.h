@@ -13,6 +13,10 @@
  *   lets crash on it report the call on standard error and abort; they never go on silently.
  * - Objects are immutable unless created mutable; an immutable object may be read from any
  *   thread. A mutable container may be changed by one thread at a time, with no concurrent reader.
+ * - Objects of equal value may or may not be one object: the platform shares cached numbers,
+ *   the empty string and constant UUIDs, and a copy of an immutable object may be the object
+ *   itself. Compare with CFEqual, never by pointer, and count references only on objects that no
+ *   one else may share (containers, or a value whose release you observe).
  * - Creating objects allocates and takes locks: nothing here is for the real-time IO thread.
  * - The only allocator is the default one; every function accepts NULL or kCFAllocatorDefault.
  */

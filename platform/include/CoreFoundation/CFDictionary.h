@@ -48,7 +48,8 @@ typedef struct __CFDictionary* CFMutableDictionaryRef;
 
 CFTypeID CFDictionaryGetTypeID(void);
 
-/* A new dictionary of numValues pairs keys[i] -> values[i]; a repeated key keeps the last value. */
+/* A new dictionary of numValues pairs keys[i] -> values[i]; a repeated key keeps the last value
+   here and the first one on the platform: pass distinct keys. */
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values, CFIndex numValues,
                                    const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);

@@ -4,9 +4,12 @@
  * Contract: strings hold their text as UTF-8 and report lengths in UTF-16 code units, as the
  * platform does (a character outside the basic plane counts 2). Creation validates the input and
  * returns NULL for text that is not valid in the given encoding. Supported encodings: UTF-8 and
- * ASCII; any other encoding makes creation return NULL and conversion fail.
- * CFSTR accepts only a string literal; it returns a constant string, one object per distinct
- * text for the life of the process, which is never destroyed however often it is released.
+ * ASCII; any other encoding makes creation return NULL and conversion fail. ASCII takes 7-bit text
+ * only: the platform reads other bytes as Latin-1 instead of refusing them, which is not worth a
+ * second encoding here; code that may meet other bytes uses UTF-8.
+ * CFSTR accepts only a string literal; it returns a constant string that is never destroyed
+ * however often it is released (here one object per distinct text; on the platform equal
+ * literals need not be one object, so compare them with CFEqual).
  * Immutable strings may be read from any thread. Creation allocates; CFSTR also takes a lock.
  */
 #ifndef PELIO_PLATFORM_CFSTRING_H
@@ -64,11 +67,14 @@ CFIndex CFStringGetLength(CFStringRef theString);
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 
 /* Copies the text and a terminating NUL into buffer. False, with an empty string in a non-empty
-   buffer, when the text and terminator do not fit or cannot be represented in encoding. */
+   buffer, when the text and terminator do not fit or cannot be represented in encoding (the
+   platform may leave partial text: never read the buffer after false). Size the buffer with
+   CFStringGetMaximumSizeForEncoding + 1; the platform may write past a smaller one. */
 Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
 
 /* The text in place, valid as long as the string lives, or NULL when the string cannot hand it out
-   in encoding; callers must be ready for NULL and fall back to CFStringGetCString. */
+   in encoding. Here NULL also for text that holds a NUL; the platform gives NULL for any non-ASCII
+   text and may hand out text that holds a NUL. Never rely on it: copy with CFStringGetCString. */
 const char* CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encoding);
 
 CF_EXTERN_C_END

@@ -3,8 +3,9 @@
  *
  * Contract: CFUUIDGetConstantUUIDWithBytes returns, for the same 16 bytes, always the same object,
  * which lives until the process ends and is not owned by the caller (releasing it does nothing).
- * The Create functions return a new object that the caller releases. UUIDs compare equal by their
- * bytes. Any thread may call any function; the constant table takes a lock, creation allocates.
+ * The Create functions return a reference that the caller owns and releases: here always a new
+ * object, while the platform returns the constant object when one with the same bytes exists.
+ * UUIDs compare equal by their bytes: compare them with CFEqual, never by pointer. Any thread may call any function; the constant table takes a lock, creation allocates.
  */
 #ifndef PELIO_PLATFORM_CFUUID_H
 #define PELIO_PLATFORM_CFUUID_H

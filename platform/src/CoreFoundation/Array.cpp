@@ -64,6 +64,12 @@ struct __CFArray final : cf::Object {
         return copy;
     }
 
+    bool IsPropertyList(CFPropertyListFormat format) const override {
+        for (const void* value : values)
+            if (!cf::ObjectOf(value, "CFPropertyListIsValid").IsPropertyList(format)) return false;
+        return true;
+    }
+
     const CFArrayCallBacks callBacks;
     const bool isMutable;
     std::vector<const void*> values;

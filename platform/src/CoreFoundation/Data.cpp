@@ -21,6 +21,7 @@ struct __CFData final : cf::Object {
     CFTypeRef CopyPropertyList(CFOptionFlags mutability) const override {
         return new __CFData(bytes, (mutability & kCFPropertyListMutableContainersAndLeaves) != 0);
     }
+    bool IsPropertyList(CFPropertyListFormat) const override { return true; }
 
     std::vector<UInt8> bytes;
     const bool isMutable;

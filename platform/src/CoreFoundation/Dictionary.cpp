@@ -107,6 +107,15 @@ struct __CFDictionary final : cf::Object {
         return copy;
     }
 
+    // Property-list keys are strings.
+    bool IsPropertyList(CFPropertyListFormat format) const override {
+        for (const Entry& entry : entries) {
+            if (cf::ObjectOf(entry.key, "CFPropertyListIsValid").GetTypeID() != CFStringGetTypeID()) return false;
+            if (!cf::ObjectOf(entry.value, "CFPropertyListIsValid").IsPropertyList(format)) return false;
+        }
+        return true;
+    }
+
     const CFDictionaryKeyCallBacks keyCallBacks;
     const CFDictionaryValueCallBacks valueCallBacks;
     const bool isMutable;

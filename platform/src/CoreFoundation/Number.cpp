@@ -1,9 +1,10 @@
 // Numbers and the two booleans.
 //
 // A number keeps a signed 64-bit integer or a double (a Float32 is exact in a double) together
-// with its canonical type. Reading converts the way the platform does: integers and floats are
-// truncated toward zero and clamped to the target's range, and the read reports whether the
-// written value still equals the stored one.
+// with its canonical type. A read reports, as the platform's does, whether the written value
+// still equals the stored one. What a lossy read writes is this substitute's own choice: truncated
+// toward zero and clamped to the target's range, NaN as 0, where the platform's plain C cast would
+// be undefined in C++. Callers never read it.
 #include "Object.h"
 
 #include <cfloat>
@@ -22,6 +23,8 @@ struct __CFBoolean final : cf::Object {
     CFHashCode Hash() const override { return value ? 1 : 0; }
     // The two booleans are singletons: a copy is the same object.
     CFTypeRef CopyPropertyList(CFOptionFlags) const override { return CFRetain(this); }
+    // The OpenStep format has no booleans.
+    bool IsPropertyList(CFPropertyListFormat format) const override { return format != kCFPropertyListOpenStepFormat; }
 
     const bool value;
 };
@@ -172,6 +175,8 @@ struct __CFNumber final : cf::Object {
     }
 
     CFTypeRef CopyPropertyList(CFOptionFlags) const override { return new __CFNumber(type, integer, real); }
+    // The OpenStep format has no numbers.
+    bool IsPropertyList(CFPropertyListFormat format) const override { return format != kCFPropertyListOpenStepFormat; }
 
     // Writes the value as the canonical type target; true when exact.
     bool Read(CFNumberType target, void* destination) const {

@@ -34,6 +34,8 @@ CFIndex Object::GetRetainCount() const {
 
 CFTypeRef Object::CopyPropertyList(CFOptionFlags) const { return nullptr; }
 
+bool Object::IsPropertyList(CFPropertyListFormat) const { return false; }
+
 void Fail(const char* function, const char* problem) {
     std::fprintf(stderr, "CoreFoundation: %s(): %s\n", function, problem);
     std::fflush(stderr);

@@ -54,6 +54,8 @@ public:
     // A new, owned deep copy for CFPropertyListCreateDeepCopy, or NULL when this object or
     // something inside it is not a property-list value.
     virtual CFTypeRef CopyPropertyList(CFOptionFlags mutability) const;
+    // Whether this object, and everything inside it, is a property-list value that format holds.
+    virtual bool IsPropertyList(CFPropertyListFormat format) const;
 
 protected:
     constexpr Object(CFTypeID typeID, Lifetime lifetime) : typeID_(typeID), lifetime_(lifetime) {}

@@ -1,7 +1,16 @@
-// Deep copies of property lists; each family copies itself (cf::Object::CopyPropertyList).
+// Deep copies and validity of property lists; each family copies and checks itself
+// (cf::Object::CopyPropertyList, cf::Object::IsPropertyList).
 #include "Object.h"
 
-extern "C" CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef, CFPropertyListRef propertyList,
-                                                          CFOptionFlags mutabilityOption) {
+extern "C" {
+
+CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef, CFPropertyListRef propertyList,
+                                               CFOptionFlags mutabilityOption) {
     return cf::ObjectOf(propertyList, "CFPropertyListCreateDeepCopy").CopyPropertyList(mutabilityOption);
 }
+
+Boolean CFPropertyListIsValid(CFPropertyListRef plist, CFPropertyListFormat format) {
+    return cf::ObjectOf(plist, "CFPropertyListIsValid").IsPropertyList(format);
+}
+
+}  // extern "C"

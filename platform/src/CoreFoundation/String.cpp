@@ -90,6 +90,7 @@ struct __CFString final : cf::Object {
     bool Equals(const Object& other) const override { return utf8 == static_cast<const __CFString&>(other).utf8; }
     CFHashCode Hash() const override { return std::hash<std::string>{}(utf8); }
     CFTypeRef CopyPropertyList(CFOptionFlags) const override { return new __CFString(utf8, length, Lifetime::Counted); }
+    bool IsPropertyList(CFPropertyListFormat) const override { return true; }
 
     const std::string utf8;
     const CFIndex length;
