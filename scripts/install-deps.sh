@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [build|test|bench]
 set -euo pipefail
 
-packages=(cmake ninja-build g++)
+# Every build includes pelio-listen on Linux: libsndfile for its WAV, sox for its spectrogram.
+packages=(cmake ninja-build g++ pkgconf libsndfile1-dev sox)
 case "${1:-build}" in
   build) ;;
   test) packages+=(clang-22 libclang-rt-22-dev libgtest-dev libgmock-dev) ;;
