@@ -3,7 +3,8 @@
 # Usage: scripts/install-deps.sh [build|test|bench]
 set -euo pipefail
 
-packages=(cmake ninja-build g++)
+# pelio-host (the simulated audio server, Linux only) reads property lists with libplist.
+packages=(cmake ninja-build g++ pkg-config libplist-dev)
 case "${1:-build}" in
   build) ;;
   test) packages+=(clang-22 libclang-rt-22-dev libgtest-dev libgmock-dev) ;;
