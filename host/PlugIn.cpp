@@ -128,76 +128,52 @@ void PlugIn::Detach()
 
 // ---- Host interface -------------------------------------------------------------------------------
 
-PlugIn* PlugIn::Lock(AudioServerPlugInHostRef hostRef, std::shared_ptr<PlugIn>& holder)
+template <class Call>
+OSStatus PlugIn::CallHost(AudioServerPlugInHostRef hostRef, Call&& call)
 {
     if (hostRef == nullptr) {
-        return nullptr;
+        return kAudioHardwareNotRunningError;
     }
-    holder = reinterpret_cast<const HostTable*>(hostRef)->plugIn->lock();
-    return holder.get();
+    // Holds the record for the call, so that it cannot go while the call runs.
+    const std::shared_ptr<PlugIn> plugIn = reinterpret_cast<const HostTable*>(hostRef)->plugIn->lock();
+    if (plugIn == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
+    if (plugIn->mHost == nullptr) {
+        return kAudioHardwareNotRunningError;
+    }
+    return call(*plugIn);
 }
 
 OSStatus PlugIn::HostPropertiesChanged(AudioServerPlugInHostRef hostRef, AudioObjectID objectID, UInt32 count,
                                        const AudioObjectPropertyAddress* addresses)
 {
-    std::shared_ptr<PlugIn> holder;
-    PlugIn* plugIn = Lock(hostRef, holder);
-    if (plugIn == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
-    if (plugIn->mHost == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    return plugIn->mHost->PropertiesChanged(*plugIn, objectID, count, addresses);
+    return CallHost(hostRef,
+                    [&](PlugIn& plugIn) { return plugIn.mHost->PropertiesChanged(plugIn, objectID, count, addresses); });
 }
 
 OSStatus PlugIn::HostCopyFromStorage(AudioServerPlugInHostRef hostRef, CFStringRef key, CFPropertyListRef* outValue)
 {
-    std::shared_ptr<PlugIn> holder;
-    PlugIn* plugIn = Lock(hostRef, holder);
-    if (plugIn == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
-    return plugIn->mHost != nullptr ? plugIn->mStorage.Copy(key, outValue) : kAudioHardwareNotRunningError;
+    return CallHost(hostRef, [&](PlugIn& plugIn) { return plugIn.mStorage.Copy(key, outValue); });
 }
 
 OSStatus PlugIn::HostWriteToStorage(AudioServerPlugInHostRef hostRef, CFStringRef key, CFPropertyListRef value)
 {
-    std::shared_ptr<PlugIn> holder;
-    PlugIn* plugIn = Lock(hostRef, holder);
-    if (plugIn == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
-    return plugIn->mHost != nullptr ? plugIn->mStorage.Write(key, value) : kAudioHardwareNotRunningError;
+    return CallHost(hostRef, [&](PlugIn& plugIn) { return plugIn.mStorage.Write(key, value); });
 }
 
 OSStatus PlugIn::HostDeleteFromStorage(AudioServerPlugInHostRef hostRef, CFStringRef key)
 {
-    std::shared_ptr<PlugIn> holder;
-    PlugIn* plugIn = Lock(hostRef, holder);
-    if (plugIn == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
-    return plugIn->mHost != nullptr ? plugIn->mStorage.Delete(key) : kAudioHardwareNotRunningError;
+    return CallHost(hostRef, [&](PlugIn& plugIn) { return plugIn.mStorage.Delete(key); });
 }
 
 OSStatus PlugIn::HostRequestDeviceConfigurationChange(AudioServerPlugInHostRef hostRef, AudioObjectID deviceID,
                                                       UInt64 action, void* info)
 {
-    std::shared_ptr<PlugIn> holder;
-    PlugIn* plugIn = Lock(hostRef, holder);
-    if (plugIn == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    const std::shared_lock<std::shared_mutex> lock(plugIn->mHostMutex);
-    if (plugIn->mHost == nullptr) {
-        return kAudioHardwareNotRunningError;
-    }
-    return plugIn->mHost->RequestDeviceConfigurationChange(*plugIn, deviceID, action, info);
+    return CallHost(hostRef, [&](PlugIn& plugIn) {
+        return plugIn.mHost->RequestDeviceConfigurationChange(plugIn, deviceID, action, info);
+    });
 }
 
 // ---- Calls into the plug-in -----------------------------------------------------------------------

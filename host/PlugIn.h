@@ -98,7 +98,10 @@ private:
 
     PlugIn(BundleInfo bundle, const std::string& storagePath, PlugInHost& host);
 
-    static PlugIn* Lock(AudioServerPlugInHostRef hostRef, std::shared_ptr<PlugIn>& holder);
+    // Runs call(plug-in) for a host operation, or answers kAudioHardwareNotRunningError when the
+    // plug-in's record is gone or detached.
+    template <class Call>
+    static OSStatus CallHost(AudioServerPlugInHostRef hostRef, Call&& call);
     static OSStatus HostPropertiesChanged(AudioServerPlugInHostRef host, AudioObjectID objectID, UInt32 count,
                                           const AudioObjectPropertyAddress* addresses);
     static OSStatus HostCopyFromStorage(AudioServerPlugInHostRef host, CFStringRef key, CFPropertyListRef* outValue);

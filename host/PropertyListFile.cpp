@@ -80,8 +80,8 @@ CFTypeRef ToFoundation(plist_t node, unsigned depth)
             kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
         plist_dict_iter iterator = nullptr;
         plist_dict_new_iter(node, &iterator);
-        bool complete = iterator != nullptr || plist_dict_get_size(node) == 0;
-        while (complete && iterator != nullptr) {
+        bool complete = iterator != nullptr;
+        while (complete) {
             char* key = nullptr;
             plist_t item = nullptr;
             plist_dict_next_item(node, iterator, &key, &item);
@@ -91,16 +91,14 @@ CFTypeRef ToFoundation(plist_t node, unsigned depth)
             const CFStringRef keyString = audioserver::CreateString(key);
             std::free(key);
             const CFTypeRef value = item != nullptr ? ToFoundation(item, depth + 1) : nullptr;
-            if (keyString != nullptr && value != nullptr) {
+            complete = keyString != nullptr && value != nullptr;
+            if (complete) {
                 CFDictionarySetValue(dictionary, keyString, value);
-            } else {
-                complete = false;
             }
-            if (keyString != nullptr) {
-                CFRelease(keyString);
-            }
-            if (value != nullptr) {
-                CFRelease(value);
+            for (const CFTypeRef made : {static_cast<CFTypeRef>(keyString), value}) {
+                if (made != nullptr) {
+                    CFRelease(made);
+                }
             }
         }
         std::free(iterator);

@@ -181,12 +181,12 @@ ServerProcess::ServerProcess(const HostFolders& folders)
         return;
     }
     const bool settled = Eventually([&] {
-        if (Log().find("pelio-host: serving") != std::string::npos) {
-            mServing = true;
-            return true;
-        }
+        mServing = Log().find("pelio-host: serving") != std::string::npos;
         int status = 0;
-        return waitpid(mProcess, &status, WNOHANG) == mProcess ? (mProcess = -1, true) : false;
+        if (!mServing && waitpid(mProcess, &status, WNOHANG) == mProcess) {
+            mProcess = -1;
+        }
+        return mServing || mProcess == -1;
     });
     if (!settled) {
         ADD_FAILURE() << "pelio-host neither serves nor ends:\n" << Log();
@@ -200,12 +200,12 @@ ServerProcess::~ServerProcess()
     }
 }
 
-int ServerProcess::Stop()
+int ServerProcess::Stop(int signal)
 {
     if (mProcess <= 0) {
         return -1;
     }
-    kill(mProcess, SIGTERM);
+    kill(mProcess, signal);
     int status = 0;
     waitpid(mProcess, &status, 0);
     mProcess = -1;
@@ -216,6 +216,22 @@ int ServerProcess::Stop()
 std::string ServerProcess::Log() const
 {
     return ReadFile(mLogPath);
+}
+
+void StandInServerTest::SetUp()
+{
+    folders.Install("StandIn");
+    setenv("PELIO_HOST_SOCKET", folders.socket.c_str(), 1);
+    server = std::make_unique<ServerProcess>(folders);
+    ASSERT_TRUE(server->IsServing()) << server->Log();
+}
+
+void StandInServerTest::TearDown()
+{
+    audioserver::SharedConnection().Close();
+    if (server != nullptr && server->IsServing()) {
+        EXPECT_EQ(server->Stop(), 0) << server->Log();
+    }
 }
 
 InProcessServer::InProcessServer(const HostFolders& folders)

@@ -8,7 +8,11 @@
 
 #include <CoreAudio/AudioHardware.h>
 
+#include <gtest/gtest.h>
+
 #include <sys/types.h>
+
+#include <csignal>
 
 #include <functional>
 #include <memory>
@@ -20,6 +24,22 @@ namespace pelio::host::test {
 inline constexpr const char* kStandInUID = "local.pelio.audio.iphone.output";
 inline constexpr const char* kSecondUID = "local.pelio.test.second";
 inline constexpr const char* kHiddenUID = "local.pelio.test.hidden";
+
+// A CoreFoundation reference, released at the end of the scope.
+struct Held
+{
+    explicit Held(CFTypeRef held) : object(held) {}
+    ~Held()
+    {
+        if (object != nullptr) {
+            CFRelease(object);
+        }
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    CFTypeRef object;
+};
 
 // A new empty folder under the system's temporary folder, removed with everything in it.
 class TemporaryFolder
@@ -79,14 +99,26 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool IsServing() const { return mServing; }
-    // SIGTERM, then waits: the exit status, or 128 + the signal that ended it.
-    int Stop();
+    // Sends the signal, then waits: the exit status, or 128 + the signal that ended it.
+    int Stop(int signal = SIGTERM);
     std::string Log() const;
 
 private:
     std::string mLogPath;
     pid_t mProcess = -1;
     bool mServing = false;
+};
+
+// pelio-host serve with the stand-in bundle, this process its client; it must exit cleanly (under
+// the sanitizers: without a finding).
+class StandInServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    HostFolders folders;
+    std::unique_ptr<ServerProcess> server;
 };
 
 // A Server in this process on the folders' socket; the client calls of this process reach it.

@@ -1,6 +1,8 @@
 // The message format between the client calls and the server: what it carries intact, and what
 // a decoder must refuse before it trusts a length.
 
+#include "HostTestSupport.h"
+
 #include <AudioServer/Protocol.h>
 #include <AudioServer/PropertyKinds.h>
 #include <AudioServer/Text.h>
@@ -14,18 +16,8 @@
 namespace audioserver {
 namespace {
 
-// A reference released at the end of the scope.
-struct Held
-{
-    explicit Held(CFTypeRef object) : object(object) {}
-    ~Held()
-    {
-        if (object != nullptr) {
-            CFRelease(object);
-        }
-    }
-    CFTypeRef object;
-};
+using pelio::host::test::Held;
+
 
 CFTypeRef Number(SInt64 value)
 {

@@ -19,6 +19,8 @@ const std::string kAvailableAndDefault = "{\"available\":true,\"defaultOutput\":
 const std::string kAvailableNotDefault = "{\"available\":true,\"defaultOutput\":false}\n";
 const std::string kUnavailable = "{\"available\":false,\"defaultOutput\":false}\n";
 
+using ServeStandIn = StandInServerTest;
+
 TEST(Serve, TheProbeFollowsTheServerAndTheChosenDefault)
 {
     const HostFolders folders;
@@ -34,7 +36,8 @@ TEST(Serve, TheProbeFollowsTheServerAndTheChosenDefault)
         EXPECT_NE(list.out.find("Pelio iPhone  local.pelio.audio.iphone.output  default output, default system output"),
                   std::string::npos)
             << list.out;
-        EXPECT_EQ(server.Stop(), 0) << server.Log();
+        // Ctrl-C ends it as cleanly as SIGTERM.
+        EXPECT_EQ(server.Stop(SIGINT), 0) << server.Log();
     }
     EXPECT_EQ(Probe(folders.socket), kUnavailable);
 
@@ -183,13 +186,8 @@ TEST(Serve, StorageWrittenDuringInitializeIsThereAfterARestart)
     EXPECT_EQ(ReadTestCounter(TranslateUID(kStandInUID), "launches"), 2);
 }
 
-TEST(Serve, ConfigurationChangesArePerformedLaterOnTheServersThread)
+TEST_F(ServeStandIn, ConfigurationChangesArePerformedLaterOnTheServersThread)
 {
-    const HostFolders folders;
-    folders.Install("StandIn");
-    setenv("PELIO_HOST_SOCKET", folders.socket.c_str(), 1);
-    ServerProcess server(folders);
-    ASSERT_TRUE(server.IsServing()) << server.Log();
     const AudioObjectID device = TranslateUID(kStandInUID);
     const AudioObjectID stream = ReadObjectIDs(device, kAudioDevicePropertyStreams).at(0);
 
@@ -225,13 +223,8 @@ TEST(Serve, ConfigurationChangesArePerformedLaterOnTheServersThread)
     EXPECT_EQ(SetSampleRate(device, 12345.0), kAudioHardwareIllegalOperationError);
 }
 
-TEST(Serve, PropertiesChangedIsReadAgainAndUnknownObjectsAreRefused)
+TEST_F(ServeStandIn, PropertiesChangedIsReadAgainAndUnknownObjectsAreRefused)
 {
-    const HostFolders folders;
-    folders.Install("StandIn");
-    setenv("PELIO_HOST_SOCKET", folders.socket.c_str(), 1);
-    ServerProcess server(folders);
-    ASSERT_TRUE(server.IsServing()) << server.Log();
     const AudioObjectID device = TranslateUID(kStandInUID);
     const std::string addedUID = std::string(kStandInUID) + ".added";
 
@@ -249,7 +242,7 @@ TEST(Serve, PropertiesChangedIsReadAgainAndUnknownObjectsAreRefused)
 
     EXPECT_EQ(SendTestCommand(device, "notify-unknown"), kAudioHardwareNoError);
     EXPECT_EQ(ReadTestCounter(device, "unknownObjectStatus"), kAudioHardwareBadObjectError);
-    EXPECT_NE(server.Log().find("PropertiesChanged refused: the object 77 is not valid"), std::string::npos);
+    EXPECT_NE(server->Log().find("PropertiesChanged refused: the object 77 is not valid"), std::string::npos);
 
     // A device that hides itself leaves the list and the defaults, and is still found by UID.
     EXPECT_EQ(SendTestCommand(device, "hide"), kAudioHardwareNoError);

@@ -112,27 +112,21 @@ bool Answers(Connection& connection)
         && response.data.GetBytes().size() == sizeof(AudioObjectID);
 }
 
-class Socket : public ::testing::Test
+class Socket : public StandInServerTest
 {
 protected:
     void SetUp() override
     {
-        folders.Install("StandIn");
-        server = std::make_unique<ServerProcess>(folders);
-        ASSERT_TRUE(server->IsServing()) << server->Log();
-        setenv("PELIO_HOST_SOCKET", folders.socket.c_str(), 1);
+        StandInServerTest::SetUp();
         ASSERT_TRUE(Answers(other));
     }
 
     void TearDown() override
     {
         other.Close();
-        // Exits cleanly (under the sanitizers: without a finding).
-        EXPECT_EQ(server->Stop(), 0) << server->Log();
+        StandInServerTest::TearDown();
     }
 
-    HostFolders folders;
-    std::unique_ptr<ServerProcess> server;
     Connection other;
 };
 

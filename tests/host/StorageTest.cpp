@@ -14,17 +14,6 @@
 namespace pelio::host::test {
 namespace {
 
-struct Held
-{
-    explicit Held(CFTypeRef object) : object(object) {}
-    ~Held()
-    {
-        if (object != nullptr) {
-            CFRelease(object);
-        }
-    }
-    CFTypeRef object;
-};
 
 CFStringRef Key(const char* text)
 {
