@@ -3,8 +3,10 @@
 # Usage: scripts/install-deps.sh [build|test|bench]
 set -euo pipefail
 
-# Every build includes pelio-listen on Linux: libsndfile for its WAV, sox for its spectrogram.
-packages=(cmake ninja-build g++ pkgconf libsndfile1-dev sox)
+# Every build includes, on Linux, pelio-host (the simulated audio server), which reads property
+# lists with libplist, and pelio-listen, which writes its WAV with libsndfile and its spectrogram
+# with sox.
+packages=(cmake ninja-build g++ pkgconf libplist-dev libsndfile1-dev sox)
 case "${1:-build}" in
   build) ;;
   test) packages+=(clang-22 libclang-rt-22-dev libgtest-dev libgmock-dev) ;;

@@ -1,14 +1,21 @@
-// The client property query while no audio server runs: every query is refused with 'stop', and
-// the caller's size and data are left exactly as they were, so a caller that pre-sets its outputs
-// (as the status probe does) reads its own defaults back.
+// The client property calls while no audio server runs: every call is refused with 'stop' (and
+// HasProperty answers false), and the caller's size and data are left exactly as they were, so a
+// caller that pre-sets its outputs (as the status probe does) reads its own defaults back.
 
 #include <CoreAudio/AudioHardware.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
+
+// A socket path that no server can listen on, whatever runs on this machine.
+class AudioHardware : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("PELIO_HOST_SOCKET", "/nonexistent/pelio/host.sock", 1); }
+};
 
 struct Query {
     const char* name;
@@ -19,7 +26,7 @@ struct Query {
 
 constexpr UInt32 kUntouchedValue = 0xA5A5A5A5u;
 
-TEST(AudioHardware, EveryQueryIsRefusedWithoutTouchingTheOutputs) {
+TEST_F(AudioHardware, EveryQueryIsRefusedWithoutTouchingTheOutputs) {
     const Query queries[] = {
         {"device by UID", kAudioObjectSystemObject, kAudioHardwarePropertyTranslateUIDToDevice, true},
         {"default output device", kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, false},
@@ -41,10 +48,21 @@ TEST(AudioHardware, EveryQueryIsRefusedWithoutTouchingTheOutputs) {
         EXPECT_EQ(status, kAudioHardwareNotRunningError);
         EXPECT_EQ(size, sizeof(UInt32));
         EXPECT_EQ(data, kUntouchedValue);
+
+        size = kUntouchedValue;
+        EXPECT_EQ(AudioObjectGetPropertyDataSize(query.objectID, &address, 0, nullptr, &size),
+                  kAudioHardwareNotRunningError);
+        EXPECT_EQ(size, kUntouchedValue);
+        EXPECT_FALSE(AudioObjectHasProperty(query.objectID, &address));
     }
+    const AudioObjectPropertyAddress defaultOutput{kAudioHardwarePropertyDefaultOutputDevice,
+                                                   kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
+    const AudioObjectID device = 2;
+    EXPECT_EQ(AudioObjectSetPropertyData(kAudioObjectSystemObject, &defaultOutput, 0, nullptr, sizeof(device), &device),
+              kAudioHardwareNotRunningError);
 }
 
-TEST(AudioHardware, NullOutputsAreRefusedAlike) {
+TEST_F(AudioHardware, NullOutputsAreRefusedAlike) {
     const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultOutputDevice,
                                              kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
     EXPECT_EQ(AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, nullptr, nullptr),

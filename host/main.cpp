@@ -1,0 +1,91 @@
+// pelio-host: the simulated audio server for Linux and its two client commands.
+//
+//     pelio-host serve [--plugins FOLDER] [--state FOLDER]
+//     pelio-host list
+//     pelio-host set-default UID
+//
+// The socket is $PELIO_HOST_SOCKET, or host.sock in the per-user folder. `serve` runs until
+// SIGINT or SIGTERM, then writes the plug-ins' storage and exits 0.
+
+#include "ClientCommands.h"
+#include "Server.h"
+
+#include <AudioServer/Connection.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using namespace pelio::host;
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: pelio-host serve [--plugins FOLDER] [--state FOLDER]\n"
+                         "       pelio-host list\n"
+                         "       pelio-host set-default UID\n");
+    return 2;
+}
+
+std::string DefaultStateFolder()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state != '\0') {
+        return std::string(state) + "/pelio-host";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.local/state/pelio-host";
+}
+
+int Serve(int argc, char** argv)
+{
+    ServerOptions options{PELIO_HOST_DEFAULT_PLUGIN_FOLDER, DefaultStateFolder(), audioserver::SocketPath()};
+    for (int index = 2; index < argc; ++index) {
+        const std::string option = argv[index];
+        if ((option == "--plugins" || option == "--state") && index + 1 < argc) {
+            (option == "--plugins" ? options.plugInFolder : options.stateFolder) = argv[++index];
+        } else {
+            return Usage();
+        }
+    }
+
+    // Blocked before any thread exists, so every thread (the plug-ins' too) leaves them to sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Server server(options);
+    if (!server.Start()) {
+        return 1;
+    }
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.Stop();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        return Usage();
+    }
+    const std::string command = argv[1];
+    if (command == "serve") {
+        return Serve(argc, argv);
+    }
+    if (command == "list" && argc == 2) {
+        return ListDevices(stdout, stderr);
+    }
+    if (command == "set-default" && argc == 3) {
+        return SetDefaultOutputDevice(argv[2], stdout, stderr);
+    }
+    return Usage();
+}
