@@ -38,7 +38,7 @@ std::string CallName(UInt32 operationID)
 } // namespace
 
 // Counts what the cycles report and logs it: the first time at once, then at most once a second
-// for each kind, with the number of times since.
+// for each kind, with the running count.
 class IOThread::Reporter
 {
 public:
@@ -61,10 +61,10 @@ public:
         }
         if (report.resync == IOCycle::Resync::NewTimeLine || report.resync == IOCycle::Resync::FellBehind) {
             mThread.mResyncs.fetch_add(1, std::memory_order_acq_rel);
-            if (mResync.Due()) {
+            const bool newTimeLine = report.resync == IOCycle::Resync::NewTimeLine;
+            if ((newTimeLine ? mNewTimeLine : mFellBehind).Due()) {
                 Log("device %u: the IO thread resynchronises, the cycle counter starts again at 1: %s", device,
-                    report.resync == IOCycle::Resync::NewTimeLine ? "the zero time stamps changed seed"
-                                                                  : "it fell more than a buffer behind");
+                    newTimeLine ? "the zero time stamps changed seed" : "it fell more than a buffer behind");
             }
         }
         if (report.failures > 0) {
@@ -114,7 +114,8 @@ private:
     UInt64 mFailures = 0;
     UInt64 mIrregularStamps = 0;
     Limit mLate;
-    Limit mResync;
+    Limit mNewTimeLine;
+    Limit mFellBehind;
     Limit mFailure;
     Limit mIrregular;
 };

@@ -9,8 +9,9 @@
 // time: the wait is the only place it sleeps, and it lies outside the real-time cycle body.
 //
 // What goes wrong is logged from the thread between cycles, at most once a second for each kind
-// (late cycles, that is the platform's processor overload; resynchronisations; failed calls; zero
-// time stamps out of line), with running counts; Stop logs the totals.
+// (late cycles, that is the platform's processor overload; resynchronisations for a new time line
+// and for falling behind; failed calls; zero time stamps out of line), with running counts; the
+// thread logs the totals when it stops.
 //
 // Threads: Start, Stop, Attach and Detach from control threads (the device's IO mutex keeps them
 // apart); the counters from any thread.
