@@ -4,11 +4,14 @@
 //
 // The floor is that switch, called through a function pointer as the host calls a driver. The
 // table side is the device's GetPropertyData, a virtual call, with a disabled tracer: the trace
-// frame, the null-address and object-ID checks, the row lookup and the row's steps. Neither side
-// includes the bridge's lookup of the object by ID, which a driver built on the framework adds.
+// frame, the null-address and object-ID checks, the row lookup and the row's steps. The interface
+// side is what the host calls: the driver's table entry, the bridge's lookup of the object by ID
+// (holding it for the call), then the same table answer.
 
 #include "hal/Context.h"
 #include "hal/Device.h"
+#include "hal/Driver.h"
+#include "hal/Plugin.h"
 #include "hal/Tracer.h"
 
 #include <CoreAudio/AudioServerPlugIn.h>
@@ -145,6 +148,24 @@ void ReadThroughTheTable(benchmark::State& state, AudioObjectPropertySelector se
                 });
 }
 
+// The whole way from the host: the driver's interface table, the bridge, the device's table.
+void ReadThroughTheInterface(benchmark::State& state, AudioObjectPropertySelector selector, UInt32 size)
+{
+    DeviceFixture fixture;
+    const auto plugin = hal::MakeObject<hal::Plugin>(fixture.context);
+    plugin->AddDevice(fixture.device);
+    hal::Driver driver(fixture.context, plugin);
+    AudioServerPlugInDriverRef reference = driver.GetReference();
+    const AudioServerPlugInDriverInterface* table = *reference;
+    const AudioObjectID objectID = fixture.device->GetID();
+    ReadInALoop(state, selector, size,
+                [&](const AudioObjectPropertyAddress& address, UInt32 inDataSize, UInt32* outDataSize, void* outData) {
+                    benchmark::DoNotOptimize(table);
+                    return table->GetPropertyData(reference, objectID, 0, &address, 0, nullptr, inDataSize,
+                                                  outDataSize, outData);
+                });
+}
+
 void ReadThroughTheSwitch(benchmark::State& state, AudioObjectPropertySelector selector, UInt32 size)
 {
     GetPropertyDataFunction function = HandWrittenGetPropertyData;
@@ -165,6 +186,16 @@ void BM_IsRunningDeviceTable(benchmark::State& state)
     ReadThroughTheTable(state, kAudioDevicePropertyDeviceIsRunning, 4);
 }
 
+void BM_IsRunningInterfaceTable(benchmark::State& state)
+{
+    ReadThroughTheInterface(state, kAudioDevicePropertyDeviceIsRunning, 4);
+}
+
+void BM_NameInterfaceTable(benchmark::State& state)
+{
+    ReadThroughTheInterface(state, kAudioObjectPropertyName, 8);
+}
+
 void BM_NameHandWrittenSwitch(benchmark::State& state)
 {
     ReadThroughTheSwitch(state, kAudioObjectPropertyName, 8);
@@ -177,7 +208,9 @@ void BM_NameDeviceTable(benchmark::State& state)
 
 BENCHMARK(BM_IsRunningHandWrittenSwitch)->ComputeStatistics("max", Maximum);
 BENCHMARK(BM_IsRunningDeviceTable)->ComputeStatistics("max", Maximum);
+BENCHMARK(BM_IsRunningInterfaceTable)->ComputeStatistics("max", Maximum);
 BENCHMARK(BM_NameHandWrittenSwitch)->ComputeStatistics("max", Maximum);
 BENCHMARK(BM_NameDeviceTable)->ComputeStatistics("max", Maximum);
+BENCHMARK(BM_NameInterfaceTable)->ComputeStatistics("max", Maximum);
 
 } // namespace

@@ -93,6 +93,9 @@ function(pelio_add_driver_bundle target)
       BUNDLE_EXTENSION driver
       LIBRARY_OUTPUT_DIRECTORY "${ARG_OUTPUT_DIRECTORY}"
       MACOSX_BUNDLE_INFO_PLIST "${info_plist}")
+    # Code from the static libraries it links (the framework) keeps its default visibility; only
+    # the factory leaves the bundle.
+    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_${ARG_FACTORY_FUNCTION}")
   else()
     configure_file("${ARG_INFO_PLIST}" "${bundle}/Contents/Info.plist" @ONLY)
     set_target_properties(${target} PROPERTIES

@@ -37,7 +37,7 @@ std::uint16_t Datagram::GetUInt16(std::size_t offset) const
                                       | std::to_integer<unsigned>(bytes.at(offset + 1)) << 8);
 }
 
-DatagramReceiver::DatagramReceiver()
+DatagramReceiver::DatagramReceiver(std::uint16_t port)
 {
     mSocket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (mSocket < 0) {
@@ -50,7 +50,7 @@ DatagramReceiver::DatagramReceiver()
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(port);
     socklen_t addressBytes = sizeof address;
     if (::bind(mSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
         || ::getsockname(mSocket, reinterpret_cast<sockaddr*>(&address), &addressBytes) != 0) {

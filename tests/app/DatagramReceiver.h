@@ -33,9 +33,9 @@ struct Datagram
 class DatagramReceiver
 {
 public:
-    // Binds a free port, so that tests can run side by side. Throws std::system_error when the
-    // socket cannot be made.
-    DatagramReceiver();
+    // Binds `port`, or a free port when it is 0, so that tests can run side by side. Throws
+    // std::system_error when the socket cannot be made or the port is taken.
+    explicit DatagramReceiver(std::uint16_t port = 0);
     ~DatagramReceiver();
 
     DatagramReceiver(const DatagramReceiver&) = delete;

@@ -141,6 +141,11 @@ void HostFolders::Install(const std::string& bundle, const std::string& installe
                           plugIns + "/" + name + ".driver", std::filesystem::copy_options::recursive);
 }
 
+void HostFolders::InstallPelioDriver() const
+{
+    std::filesystem::copy(PELIO_DRIVER_BUNDLE, plugIns + "/PelioDriver.driver", std::filesystem::copy_options::recursive);
+}
+
 void HostFolders::Uninstall(const std::string& installedName) const
 {
     std::filesystem::remove_all(plugIns + "/" + installedName + ".driver");

@@ -71,6 +71,8 @@ struct HostFolders
     // Every copy is a file of its own, so an in-process server loads fresh plug-in state.
     void Install(const std::string& bundle, const std::string& installedName = {}) const;
     void Uninstall(const std::string& installedName) const;
+    // Copies the built PelioDriver.driver into the plug-in folder.
+    void InstallPelioDriver() const;
 };
 
 struct CommandResult

@@ -70,6 +70,36 @@ TEST(Serve, TheProbeFollowsTheServerAndTheChosenDefault)
     EXPECT_EQ(Probe(folders.socket), kUnavailable);
 }
 
+// The real bundle, as the server loads it from its plug-in folder.
+TEST(Serve, ThePelioDeviceIsFoundAndIsTheDefaultOutputWhileTheServerRuns)
+{
+    const HostFolders folders;
+    folders.InstallPelioDriver();
+    {
+        ServerProcess server(folders);
+        ASSERT_TRUE(server.IsServing()) << server.Log();
+        EXPECT_EQ(Probe(folders.socket), kAvailableAndDefault);
+        const CommandResult list = PelioHost({"list"}, folders.socket);
+        EXPECT_EQ(list.exitStatus, 0);
+        // Pelio's device is not for the system's alert sounds.
+        EXPECT_NE(list.out.find("Pelio iPhone  local.pelio.audio.iphone.output  default output\n"), std::string::npos)
+            << list.out;
+        EXPECT_EQ(server.Stop(), 0) << server.Log();
+    }
+    EXPECT_EQ(Probe(folders.socket), kUnavailable);
+
+    folders.Install("SecondOutput");
+    {
+        ServerProcess server(folders);
+        ASSERT_TRUE(server.IsServing()) << server.Log();
+        EXPECT_EQ(PelioHost({"set-default", kSecondUID}, folders.socket).exitStatus, 0);
+        EXPECT_EQ(Probe(folders.socket), kAvailableNotDefault);
+        EXPECT_EQ(PelioHost({"set-default", kStandInUID}, folders.socket).exitStatus, 0);
+        EXPECT_EQ(Probe(folders.socket), kAvailableAndDefault);
+        EXPECT_EQ(server.Stop(), 0) << server.Log();
+    }
+}
+
 TEST(Serve, ClientCommandsReportWhatWentWrong)
 {
     const HostFolders folders;
