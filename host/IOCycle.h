@@ -31,6 +31,18 @@
 //
 // A failing status from the device is counted in the report and the cycle goes on.
 //
+// Where the platform documents less than a server must decide, these are this server's choices:
+// - The order above follows the order of the operation codes and the split the platform names
+//   between operations for one client and operations on the mix of all of them.
+// - The Thread and Cycle marks are given whatever the device answered for them: the platform says
+//   only that they mark the thread and the cycle, and a device that does nothing with them loses
+//   nothing.
+// - The zero time stamp and every operation for the device as a whole carry kHostClientID; those
+//   for one client carry its ID. An operation done in place gets no secondary buffer (null).
+// - Input and output lie one buffer and the safety offset before and after the wake time, as
+//   above; each cycle's buffer is the nominal size (no drift compensation varies it).
+// - A failed call is neither retried nor fatal; a cycle more than a buffer late resynchronises.
+//
 // Threads: Attach and Detach on control threads, while the IO thread runs; BeginThread, Run and
 // EndThread on the IO thread alone. These three allocate nothing, lock nothing and make no
 // system call besides reading the host clock; the plug-in's calls are the plug-in's business. The

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "TestSignal.h"
 
 #include <AudioServer/Connection.h>
 #include <AudioServer/Text.h>
@@ -173,6 +174,11 @@ void ChildProcess::Signal(int signal) const
     if (mProcess > 0) {
         kill(mProcess, signal);
     }
+}
+
+std::string ChildProcess::ReadErr() const
+{
+    return ReadFile(mOutput / "err");
 }
 
 CommandResult ChildProcess::Wait()
@@ -458,6 +464,42 @@ int ReadIsRunning(AudioObjectID deviceID)
         return -1;
     }
     return static_cast<int>(running);
+}
+
+Float32 SequenceOrSilence(std::size_t frame, std::size_t length)
+{
+    return frame < length ? TestSignal::SequenceSample(frame) : 0.0f;
+}
+
+std::optional<std::size_t> FirstDifference(const std::vector<Float32>& samples,
+                                           const std::function<Float32(std::size_t)>& expected)
+{
+    for (std::size_t frame = 0; frame < samples.size() / 2; ++frame) {
+        const Float32 left = expected(frame);
+        if (samples[2 * frame] != left || samples[2 * frame + 1] != -left) {
+            return frame;
+        }
+    }
+    return std::nullopt;
+}
+
+void ExpectSumOfTwoSequences(const std::vector<Float32>& samples, std::size_t firstLength, std::size_t secondLength,
+                             std::size_t secondStartAtLeast)
+{
+    ASSERT_GE(samples.size(), 2 * firstLength);
+    const auto secondStart =
+        FirstDifference(samples, [&](std::size_t frame) { return SequenceOrSilence(frame, firstLength); });
+    ASSERT_TRUE(secondStart.has_value()) << "the second sequence is not there";
+    EXPECT_GE(*secondStart, secondStartAtLeast);
+    EXPECT_EQ(FirstDifference(samples,
+                              [&](std::size_t frame) {
+                                  const Float32 second =
+                                      frame >= *secondStart ? SequenceOrSilence(frame - *secondStart, secondLength)
+                                                            : 0.0f;
+                                  return SequenceOrSilence(frame, firstLength) + second;
+                              }),
+              std::nullopt)
+        << "the second sequence starts at frame " << *secondStart;
 }
 
 bool Eventually(const std::function<bool()>& condition)

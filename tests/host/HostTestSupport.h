@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,8 @@ public:
 
     pid_t GetProcessID() const { return mProcess; }
     void Signal(int signal) const;
+    // What it has written to standard error so far.
+    std::string ReadErr() const;
     // Waits for it to end: its exit status (128 + the signal that ended it) and output.
     CommandResult Wait();
 
@@ -180,6 +183,20 @@ std::vector<std::string> CollapseWillDo(const std::vector<std::string>& events);
 std::vector<Float32> ReadRecording(AudioObjectID deviceID);
 // kAudioDevicePropertyDeviceIsRunning, or -1 when it cannot be read.
 int ReadIsRunning(AudioObjectID deviceID);
+
+// What `pelio-host play --signal sequence` played: its left sample of frame `frame` while the
+// signal lasts `length` frames, silence after (the right sample is the left one's negation).
+Float32 SequenceOrSilence(std::size_t frame, std::size_t length);
+// The first frame of the interleaved stereo `samples` whose left sample is not `expected(frame)`
+// or whose right one is not its negation; nothing when every frame agrees.
+std::optional<std::size_t> FirstDifference(const std::vector<Float32>& samples,
+                                           const std::function<Float32(std::size_t)>& expected);
+
+// Whether `samples` hold two sequences mixed: one of `firstLength` frames from frame 0 and one of
+// `secondLength` frames from wherever the sum first departs from the first alone (`secondStart`,
+// after frame 0), exactly. Fails the test where not.
+void ExpectSumOfTwoSequences(const std::vector<Float32>& samples, std::size_t firstLength, std::size_t secondLength,
+                             std::size_t secondStartAtLeast = 1);
 
 // Waits (up to 20 s) until `condition` holds; whether it did.
 bool Eventually(const std::function<bool()>& condition);

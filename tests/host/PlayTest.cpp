@@ -37,25 +37,6 @@ std::vector<Float32> Sequence(std::size_t count, std::size_t first = 0)
     return samples;
 }
 
-Float32 SequenceOrSilence(std::size_t frame, std::size_t length)
-{
-    return frame < length ? TestSignal::SequenceSample(frame) : 0.0f;
-}
-
-// The first frame at which `recorded` differs from `expected(frame)` on either channel (the right
-// channel carrying the negation), or nothing when they agree throughout.
-std::optional<std::size_t> FirstDifference(const std::vector<Float32>& recorded,
-                                           const std::function<Float32(std::size_t)>& expected)
-{
-    for (std::size_t frame = 0; frame < recorded.size() / 2; ++frame) {
-        const Float32 left = expected(frame);
-        if (recorded[2 * frame] != left || recorded[2 * frame + 1] != -left) {
-            return frame;
-        }
-    }
-    return std::nullopt;
-}
-
 std::string ClientRecord(UInt32 clientID, pid_t processID)
 {
     return std::to_string(clientID) + " " + std::to_string(processID) + " " + kBundleID;
@@ -115,18 +96,7 @@ TEST_F(PlayTest, TwoApplicationsPlayingAtOnceArriveAsTheirSum)
     EXPECT_EQ(firstResult.err + secondResult.err, "");
 
     // The first from frame 0 on; the second from where the sum first departs from the first.
-    const std::vector<Float32> recorded = ReadRecording(deviceID);
-    ASSERT_GE(recorded.size(), 2u * 96000);
-    const auto secondStart = FirstDifference(recorded, [](std::size_t frame) { return SequenceOrSilence(frame, 96000); });
-    ASSERT_TRUE(secondStart.has_value());
-    EXPECT_GE(*secondStart, 4800u);
-    EXPECT_EQ(FirstDifference(recorded,
-                              [&](std::size_t frame) {
-                                  const Float32 second =
-                                      frame >= *secondStart ? SequenceOrSilence(frame - *secondStart, 24000) : 0.0f;
-                                  return SequenceOrSilence(frame, 96000) + second;
-                              }),
-              std::nullopt);
+    ExpectSumOfTwoSequences(ReadRecording(deviceID), 96000, 24000, 4800);
 
     // Two clients of their own, each asked about before its StartIO, on one IO thread.
     EXPECT_EQ(CollapseWillDo(ReadTestEvents(deviceID)),
