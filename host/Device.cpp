@@ -179,7 +179,7 @@ OSStatus Device::StopIO(const Player& player)
     if (mPlayers.size() == 1) {
         StopIOThread();
     } else {
-        mIOThread->Detach(player);
+        mIOThread->Detach(**found);
     }
     (*found)->SetPlaying(false);
     mPlayers.erase(found);

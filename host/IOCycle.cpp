@@ -69,10 +69,10 @@ bool IOCycle::Attach(Player& player) noexcept
     return false;
 }
 
-void IOCycle::Detach(const Player& player)
+void IOCycle::Detach(Player& player)
 {
     for (std::atomic<Player*>& slot : mPlayers) {
-        Player* expected = const_cast<Player*>(&player);
+        Player* expected = &player;
         slot.compare_exchange_strong(expected, nullptr, std::memory_order_seq_cst);
     }
     // A cycle that began before the slot was emptied may still hold the player; one that begins

@@ -100,7 +100,7 @@ public:
     bool Attach(Player& player) noexcept;
     // Takes the player out. Returns once no cycle can still be using it: waits for at most the
     // cycle in progress.
-    void Detach(const Player& player);
+    void Detach(Player& player);
 
     void BeginThread() noexcept HAL_NONBLOCKING;
     Report Run() noexcept HAL_NONBLOCKING;

@@ -40,7 +40,7 @@ public:
     void Stop();
 
     bool Attach(Player& player) noexcept { return mCycle.Attach(player); }
-    void Detach(const Player& player) { mCycle.Detach(player); }
+    void Detach(Player& player) { mCycle.Detach(player); }
 
     UInt64 GetCycles() const noexcept { return mCycles.load(std::memory_order_acquire); }
     UInt64 GetLateCycles() const noexcept { return mLateCycles.load(std::memory_order_acquire); }
