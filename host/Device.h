@@ -14,6 +14,10 @@
 // for every player, applies the change, and starts it all again the same way, so no IO runs while
 // a device changes shape.
 //
+// StartIO and StopIO come once for each client, with its ID: the platform leaves open whether its
+// server calls them per client or per IO context, and a device that counts its starts (as the
+// framework's does) works either way.
+//
 // Thread safety: any thread. The description is copied in and out under its own mutex. The
 // client and IO calls and WithIOStopped are serialised by the device's IO mutex, held while the
 // plug-in is called, so a plug-in sees the client and IO calls of one device one at a time.

@@ -16,6 +16,10 @@ std::size_t FrameRing::Write(const Float32* samples, std::size_t frames) noexcep
     const std::uint64_t written = mWritten.load(std::memory_order_relaxed);
     const std::uint64_t read = mRead.load(std::memory_order_acquire);
     const std::size_t count = std::min(frames, mCapacity - static_cast<std::size_t>(written - read));
+    // Nothing to copy: the caller's pointer may then be null, which memcpy must never see.
+    if (count == 0) {
+        return 0;
+    }
     const std::size_t start = static_cast<std::size_t>(written % mCapacity);
     const std::size_t first = std::min(count, mCapacity - start);
     std::memcpy(mSamples.get() + start * kChannels, samples, first * kChannels * sizeof(Float32));
@@ -34,6 +38,9 @@ std::size_t FrameRing::Read(Float32* samples, std::size_t frames) noexcept HAL_N
     const std::uint64_t read = mRead.load(std::memory_order_relaxed);
     const std::uint64_t written = mWritten.load(std::memory_order_acquire);
     const std::size_t count = std::min(frames, static_cast<std::size_t>(written - read));
+    if (count == 0) {
+        return 0;
+    }
     const std::size_t start = static_cast<std::size_t>(read % mCapacity);
     const std::size_t first = std::min(count, mCapacity - start);
     std::memcpy(samples, mSamples.get() + start * kChannels, first * kChannels * sizeof(Float32));

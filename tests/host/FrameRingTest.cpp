@@ -36,6 +36,9 @@ TEST(FrameRing, TakesWhatFitsAndGivesItBackInOrderAcrossTheEnd)
     EXPECT_EQ(ring.GetFreeFrames(), 0u);
     EXPECT_EQ(ring.Write(Frames(7, 1).data(), 1), 0u);
 
+    // Nothing asked, nothing done: the pointer is not even looked at.
+    EXPECT_EQ(ring.Write(nullptr, 0), 0u);
+
     // All of it, in order, and no more than there is.
     EXPECT_EQ(ring.Read(out.data(), 5), 5u);
     EXPECT_EQ(out, Frames(2, 5));

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -176,8 +177,11 @@ TEST(Protocol, PlayRequestsAndResponsesArriveIntactAndOnlyWithinTheirBounds)
         EXPECT_EQ(decoded.kind, request->kind);
         EXPECT_EQ(decoded.deviceID, request->deviceID);
         EXPECT_EQ(decoded.bundleID, request->bundleID);
+        // Bit for bit, so the NaN compares too.
         ASSERT_EQ(decoded.samples.size(), request->samples.size());
-        EXPECT_EQ(std::memcmp(decoded.samples.data(), request->samples.data(), decoded.samples.size() * 4), 0);
+        for (std::size_t index = 0; index < decoded.samples.size(); ++index) {
+            EXPECT_EQ(std::bit_cast<UInt32>(decoded.samples[index]), std::bit_cast<UInt32>(request->samples[index]));
+        }
         // Neither family decodes the other's requests.
         PropertyRequest property;
         EXPECT_FALSE(DecodeRequest(static_cast<UInt16>(request->kind), PayloadOf(message), property));
