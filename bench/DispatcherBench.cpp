@@ -1,8 +1,8 @@
 // Cost of the object lookup that every host call makes, the real-time IO calls included: a hit
-// (registry read, registration try-lock, weak-to-shared conversion, release) and a miss (registry
-// read only), against the floor of a bare weak-to-shared conversion and release. The dispatcher is
-// silent, as in the shipped device; the registry holds a few dozen objects, more than a device
-// with its streams and controls has.
+// (registry read, weak-to-shared conversion, release) and a miss (registry read only), against the
+// floor of a bare weak-to-shared conversion and release. The dispatcher is silent, as in the
+// shipped device; the registry holds a few dozen objects, more than a device with its streams and
+// controls has.
 
 #include "hal/Context.h"
 #include "hal/Dispatcher.h"

@@ -46,7 +46,9 @@ Result Forward(const Messages* messages, AudioServerPlugInDriverRef inDriver, Au
         if (driver == nullptr) {
             return noDriver;
         }
-        const std::shared_ptr<Object> object = driver->GetContextInPlace().Dispatcher->FindObject(inObjectID);
+        // The IO thread's entries have the dispatcher keep quiet too.
+        const std::shared_ptr<Object> object =
+            driver->GetContextInPlace().Dispatcher->FindObject(inObjectID, messages != nullptr);
         if (object == nullptr) {
             if (messages != nullptr) {
                 Tell(*driver, messages->NotRegistered, inObjectID);

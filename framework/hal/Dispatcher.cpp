@@ -29,11 +29,13 @@ constexpr std::uint64_t BitOf(AudioObjectID objectID) noexcept
     return std::uint64_t{1} << (objectID % kBitsPerWord);
 }
 
-// Messages go nowhere when the dispatcher has no tracer.
+// Messages go nowhere when the dispatcher has no tracer. Not marked non-blocking: an enabled
+// tracer formats and writes, and the registration side traces from ordinary threads, which
+// would otherwise count as real-time while they do.
 template <class... Arguments>
 void Trace(const std::shared_ptr<Tracer>& tracer,
            PrintfFormat<std::type_identity_t<Arguments>...> format,
-           Arguments... arguments) noexcept HAL_NONBLOCKING
+           Arguments... arguments) noexcept
 {
     if (tracer != nullptr) {
         tracer->Message(format, arguments...);
@@ -82,48 +84,34 @@ Dispatcher::Dispatcher(std::shared_ptr<Tracer> tracer, AudioObjectID desiredMaxi
 
 Dispatcher::~Dispatcher() = default;
 
-std::shared_ptr<Object> Dispatcher::FindObject(AudioObjectID objectID) const noexcept HAL_NONBLOCKING
+std::shared_ptr<Object> Dispatcher::FindObject(AudioObjectID objectID, bool isTraced) const noexcept HAL_NONBLOCKING
 {
-    enum class Outcome { Found, NotRegistered, BeingUnregistered, Dying };
+    enum class Outcome { Found, NotRegistered, Dying };
 
     // The lookup proper: nothing in here waits, and the message is printed only after the
-    // registry's read lock and the registration's lock are released, so that a slow tracer
-    // never holds up a writer.
-    auto lookUp = [this, objectID](std::shared_ptr<Object>& found) noexcept HAL_NONBLOCKING {
+    // registry's read lock is released, so that a slow tracer never holds up a writer.
+    std::shared_ptr<Object> found;
+    Outcome outcome = Outcome::NotRegistered;
+    {
         const auto readLock = mRegistry.GetReadLock();
         const RegistryMap& registry = readLock.GetValue();
-        const auto entry = registry.find(objectID);
-        if (entry == registry.end()) {
-            return Outcome::NotRegistered;
-        }
-        const Registration& registration = *entry->second;
-        // Only tried: failing means an unregistration holds it, and the answer would be
-        // "gone" after the wait anyway.
-        if (!registration.lock.try_lock_shared()) {
-            return Outcome::BeingUnregistered;
-        }
-        Outcome outcome = Outcome::BeingUnregistered;
-        if (registration.object.load(std::memory_order_acquire) != nullptr) {
+        if (const auto entry = registry.find(objectID); entry != registry.end()) {
             // Empty before publication and once the last owner is gone: the object is then
-            // inside its constructor or its destructor, and must not be handed out.
-            found = registration.owner.lock();
+            // inside its constructor or its destructor, and must not be handed out. The
+            // registration cannot change under the read lock: writers publish a new map.
+            found = entry->second.owner.lock();
             outcome = found != nullptr ? Outcome::Found : Outcome::Dying;
         }
-        // Released before the read lock: unregistration relies on lookups leaving the
-        // registration before the registry they came through is retired.
-        registration.lock.unlock_shared();
-        return outcome;
-    };
+    }
 
-    std::shared_ptr<Object> found;
-    switch (lookUp(found)) {
+    if (!isTraced) {
+        return found;
+    }
+    switch (outcome) {
     case Outcome::Found:
         break;
     case Outcome::NotRegistered:
         Trace(mTracer, "Dispatcher::FindObject() objectID=%u not registered", objectID);
-        break;
-    case Outcome::BeingUnregistered:
-        Trace(mTracer, "Dispatcher::FindObject() objectID=%u is being unregistered", objectID);
         break;
     case Outcome::Dying:
         Trace(mTracer, "Dispatcher::FindObject() objectID=%u is dying", objectID);
@@ -147,7 +135,7 @@ AudioObjectID Dispatcher::RegisterObject(Object& object, AudioObjectID objectID)
         Trace(mTracer, "objectID=%u already registered", objectID);
         return kAudioObjectUnknown;
     }
-    registry.emplace(objectID, std::make_shared<Registration>(&object));
+    registry.emplace(objectID, Registration{.object = &object, .owner = {}});
     mRegistry.Set(std::move(registry));
 
     Trace(mTracer, "registered objectID=%u", objectID);
@@ -162,24 +150,20 @@ void Dispatcher::PublishObject(AudioObjectID objectID, const std::shared_ptr<Obj
         Trace(mTracer, "kAudioObjectUnknown not registered");
         return;
     }
-    // Read in place: the write mutex keeps the registry from changing meanwhile.
-    const auto readLock = mRegistry.GetReadLock();
-    const RegistryMap& registry = readLock.GetValue();
+    RegistryMap registry = mRegistry.Get();
     const auto entry = registry.find(objectID);
     if (entry == registry.end()) {
         Trace(mTracer, "objectID=%u not registered", objectID);
         return;
     }
-    Registration& registration = *entry->second;
-    if (owner == nullptr
-        || registration.object.load(std::memory_order_relaxed) != owner.get()) {
+    if (owner == nullptr || entry->second.object != owner.get()) {
         Trace(mTracer, "objectID=%u registered to another object", objectID);
         return;
     }
-    // Exclusive, so that no lookup reads the weak reference while it is being written; the
-    // lock's release then hands the finished reference to every later lookup.
-    const std::lock_guard<RealtimeSharedMutex> exclusive(registration.lock);
-    registration.owner = owner;
+    // A new map rather than a change in place: lookups read registrations without any lock of
+    // their own.
+    entry->second.owner = owner;
+    mRegistry.Set(std::move(registry));
 }
 
 void Dispatcher::UnregisterObject(AudioObjectID objectID)
@@ -192,23 +176,13 @@ void Dispatcher::UnregisterObject(AudioObjectID objectID)
         return;
     }
     RegistryMap registry = mRegistry.Get();
-    const auto entry = registry.find(objectID);
-    if (entry == registry.end()) {
+    if (registry.erase(objectID) == 0) {
         Trace(mTracer, "objectID=%u not registered", objectID);
         return;
     }
-
-    // Order matters: null the pointer first (lookups that get in from now on give up), then
-    // retire the map that still lists the ID, then wait once for lookups already inside. After
-    // that nobody can be turning this registration into a reference.
-    std::shared_ptr<Registration> registration = entry->second;
-    registration->object.store(nullptr, std::memory_order_release);
-    registry.erase(entry);
+    // Set returns only once no lookup is still reading the map it replaces, so from here on none
+    // can be turning this registration into a reference.
     mRegistry.Set(std::move(registry));
-    {
-        const std::lock_guard<RealtimeSharedMutex> exclusive(registration->lock);
-    }
-    registration.reset();
 
     FreeID(objectID);
     Trace(mTracer, "unregistered objectID=%u", objectID);

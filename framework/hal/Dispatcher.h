@@ -4,17 +4,19 @@
 //
 // Lookups (FindObject) run on any thread, the real-time IO thread included. They take no mutex,
 // allocate nothing, make no system call and never wait: the registry is read in place through
-// the read side of a DoubleBuffer, and each registration's reader-writer lock is only tried. A
-// lookup never returns a destroyed object: what it returns is a shared reference, so the caller
+// the read side of a DoubleBuffer, and a registration never changes once published (writers
+// publish a new map), so nothing else needs locking. A hit costs the registry's read lock and the
+// weak-to-shared conversion, three atomic read-modify-writes, and the caller's release a fourth.
+// A lookup never returns a destroyed object: what it returns is a shared reference, so the caller
 // co-owns the object for as long as it keeps the reference. If that reference turns out to be
 // the last one, the object is destroyed where the caller drops it: on the IO thread too, when a
 // host call there outlives the object's last owner, and that destructor locks and frees. Callers
 // therefore hold the reference for one host call only.
 //
 // Registration, publication and unregistration are serialised by one mutex and may wait (for
-// each other, and for lookups already inside the registration they change). They run on the
-// threads that construct and destroy objects, never on the IO thread. Registration and
-// unregistration copy the registry map, which allocates.
+// each other, and for lookups still reading the registry they replace). They run on the threads
+// that construct and destroy objects, never on the IO thread. Each copies the registry map, which
+// allocates.
 //
 // Objects become findable in two steps. The object base registers itself from its constructor,
 // before any shared reference owns it; turning its weak self-reference into a shared one at that
@@ -30,11 +32,9 @@
 
 #include "hal/DoubleBuffer.h"
 #include "hal/RealTime.h"
-#include "hal/RealtimeSharedMutex.h"
 
 #include <CoreAudio/AudioHardwareBase.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,8 +63,9 @@ public:
 
     // The published, still owned object registered under `objectID`, or empty. Never blocks,
     // never allocates, never throws: safe on the IO thread. With a tracer, an empty answer
-    // formats a message, as tracing does everywhere.
-    std::shared_ptr<Object> FindObject(AudioObjectID objectID) const noexcept HAL_NONBLOCKING;
+    // formats a message, as tracing does everywhere, unless `isTraced` is false: the real-time
+    // host calls pass that, so that a stale ID formats nothing in every IO cycle.
+    std::shared_ptr<Object> FindObject(AudioObjectID objectID, bool isTraced = true) const noexcept HAL_NONBLOCKING;
 
     // Registers `object` under `objectID`, or under a newly allocated ID when `objectID` is 0.
     // Returns that ID, or 0 when `objectID` is already registered (the earlier registration stays).
@@ -76,32 +77,28 @@ public:
     // the registered object; lookups keep only a weak reference to it. Called by hal::MakeObject
     // right after the shared reference is built. Does nothing (but print "not registered") when
     // `objectID` is not registered or is registered to another object. Waits for other writers,
-    // and for lookups already inside the registration (which never wait themselves).
+    // and for lookups still reading the registry it replaces (which never wait themselves).
     void PublishObject(AudioObjectID objectID, const std::shared_ptr<Object>& owner);
 
     // Removes the registration of `objectID` and frees the ID. Returns only once no lookup is
-    // still turning the registration into a reference. Called by the object base destructor.
+    // still reading the registration. Called by the object base destructor.
     void UnregisterObject(AudioObjectID objectID);
 
 private:
     friend struct DispatcherInspector;
 
-    // One per registered ID, shared by both buffers of the registry.
+    // One per registered ID. Never changed once in a published map: publication and
+    // unregistration publish a new map instead, so a lookup reads it under the registry's read
+    // lock alone, and the registry's Set waits for every lookup still inside the map it replaces.
     struct Registration
     {
-        explicit Registration(Object* registeredObject) noexcept : object(registeredObject) {}
-
-        // Null from the start of unregistration on; lookups that load null give up.
-        std::atomic<Object*> object;
-        // Lookups only try it shared; unregistration takes it once exclusively to let lookups
-        // already inside leave, and publication takes it to store `owner`.
-        mutable RealtimeSharedMutex lock;
-        // Empty until published, expired once the last owner is gone. Written only under the
-        // exclusive lock and read only under the shared lock, so it needs no atomic access.
+        // The object registered under the ID; PublishObject checks the owner against it.
+        Object* object = nullptr;
+        // Empty until published, expired once the last owner is gone.
         std::weak_ptr<Object> owner;
     };
 
-    using RegistryMap = std::unordered_map<AudioObjectID, std::shared_ptr<Registration>>;
+    using RegistryMap = std::unordered_map<AudioObjectID, Registration>;
 
     // All of these run with the write mutex held. The bitset grows only to cover an ID that is
     // allocated; freeing an ID beyond it changes nothing there.

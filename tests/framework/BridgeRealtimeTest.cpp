@@ -4,6 +4,7 @@
 
 #include "hal/Context.h"
 #include "hal/Device.h"
+#include "hal/Dispatcher.h"
 #include "hal/Driver.h"
 #include "hal/Plugin.h"
 #include "hal/RealTime.h"
@@ -72,9 +73,10 @@ bool RefusesSilently(const AudioServerPlugInDriverInterface& table, AudioServerP
 
 TEST(BridgeRealtime, TheIOEntriesNeitherAllocateNorFormatNorLock)
 {
-    // An enabled tracer that prints nothing: any message on these paths would be formatted.
-    auto context = std::make_shared<hal::Context>(
-        std::make_shared<hal::Tracer>(static_cast<hal::Tracer::Mode>(3), hal::Tracer::Style::Flat));
+    // An enabled tracer that prints nothing, for the objects and the dispatcher alike: any message
+    // on these paths would be formatted.
+    const auto tracer = std::make_shared<hal::Tracer>(static_cast<hal::Tracer::Mode>(3), hal::Tracer::Style::Flat);
+    auto context = std::make_shared<hal::Context>(tracer, std::make_shared<hal::Dispatcher>(tracer, 1000));
     auto plugin = hal::MakeObject<hal::Plugin>(context);
     auto device = hal::MakeObject<hal::Device>(context, hal::DeviceParameters{});
     hal::StreamParameters parameters;

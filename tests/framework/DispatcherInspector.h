@@ -1,14 +1,12 @@
 #pragma once
 
-// Test-only access to a Dispatcher's allocator state and registrations: reaching the interesting
+// Test-only access to a Dispatcher's allocator state and registry: reaching the interesting
 // states (the last ID at 4294967295, a desired maximum of 2^31, a given bitset) by allocation alone
 // would take billions of calls. Only for a dispatcher that no other thread uses at the time.
 
 #include "hal/Dispatcher.h"
 
-#include <atomic>
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
 namespace hal {
@@ -49,30 +47,6 @@ struct DispatcherInspector
     // The registry's holder, to watch its publications or to hold a read lock on it and so stall
     // the next writer.
     static const auto& GetRegistry(const Dispatcher& dispatcher) { return dispatcher.mRegistry; }
-
-    // The lock that an unregistration of `objectID` takes exclusively.
-    static RealtimeSharedMutex& GetRegistrationLock(const Dispatcher& dispatcher, AudioObjectID objectID)
-    {
-        return FindRegistration(dispatcher, objectID).lock;
-    }
-
-    // The registered object pointer, as unregistration clears it before anything else.
-    static std::atomic<Object*>& GetRegisteredObject(const Dispatcher& dispatcher, AudioObjectID objectID)
-    {
-        return FindRegistration(dispatcher, objectID).object;
-    }
-
-private:
-    static Dispatcher::Registration& FindRegistration(const Dispatcher& dispatcher, AudioObjectID objectID)
-    {
-        const auto readLock = dispatcher.mRegistry.GetReadLock();
-        const auto entry = readLock.GetValue().find(objectID);
-        if (entry == readLock.GetValue().end()) {
-            throw std::invalid_argument("no registration under this ID");
-        }
-        // The registration outlives the read lock: it is shared, and nobody unregisters meanwhile.
-        return *entry->second;
-    }
 };
 
 } // namespace hal
