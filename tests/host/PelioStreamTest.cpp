@@ -27,6 +27,9 @@ namespace pelio::host::test {
 namespace {
 
 constexpr UInt32 kFramesPerDatagram = 512; // one datagram per IO cycle of the nominal size
+// The silent cycles the server runs after an application's last frame before it stops IO. The
+// driver does not send what is still queued when IO stops, so their datagrams may not all leave.
+constexpr long long kTailCycles = 2;
 
 std::string ReadFileText(const std::string& path)
 {
@@ -145,19 +148,22 @@ TEST_F(PelioStream, ADeterministicSignalArrivesBitExactlyInOrderAndWithoutLoss)
     const long long cycles = PlayedCycles(played);
     const std::string summary = StopListening();
 
-    // One datagram per cycle, numbered from 100, none lost, doubled, reordered or refused.
-    EXPECT_EQ(SummaryNumber(summary, "packets"), cycles) << summary;
-    for (const char* key : {"lost", "duplicate", "reordered", "restarts", "bad", "silence_frames"}) {
-        EXPECT_EQ(SummaryNumber(summary, key), 0) << key << " in " << summary;
-    }
+    // One datagram per cycle, numbered from 100, none lost, doubled, reordered or refused: all
+    // those that carry the signal, and of the silent tail what left before IO stopped.
     const std::vector<UInt32> numbers = ReadSequenceNumbers(folders.root / "arrivals.csv");
-    ASSERT_EQ(numbers.size(), static_cast<std::size_t>(cycles));
+    EXPECT_GE(static_cast<long long>(numbers.size()), cycles - kTailCycles);
+    EXPECT_LE(static_cast<long long>(numbers.size()), cycles);
     for (std::size_t index = 0; index < numbers.size(); ++index) {
         ASSERT_EQ(numbers[index], 100 + index) << index;
     }
-    // Every frame as it was played, then the silence of the cycles after the last.
+    EXPECT_EQ(SummaryNumber(summary, "packets"), static_cast<long long>(numbers.size())) << summary;
+    for (const char* key : {"lost", "duplicate", "reordered", "restarts", "bad", "silence_frames"}) {
+        EXPECT_EQ(SummaryNumber(summary, key), 0) << key << " in " << summary;
+    }
+    // Every frame as it was played, then silence.
     const std::vector<Float32> received = ReadRawFile(folders.root / "received.f32");
-    EXPECT_EQ(received.size(), static_cast<std::size_t>(cycles) * kFramesPerDatagram * 2);
+    EXPECT_EQ(received.size(), numbers.size() * kFramesPerDatagram * 2);
+    EXPECT_GE(received.size(), 2u * 96000);
     EXPECT_EQ(FirstDifference(received, [](std::size_t frame) { return SequenceOrSilence(frame, 96000); }),
               std::nullopt);
 }
@@ -171,13 +177,21 @@ TEST_F(PelioStream, ASecondPlayContinuesTheSequence100AboveWhereTheFirstEnded)
     const long long firstCycles = PlayedCycles(first);
     StopListening();
 
-    // The first run used 100 up to 100 + its datagrams - 1; the next start skips 100 numbers.
+    // The first run used the numbers 100 to 100 + its cycles - 1; the next start of IO skips 100
+    // numbers, so the second run begins at 200 + the first run's cycles.
     const std::vector<UInt32> numbers = ReadSequenceNumbers(folders.root / "arrivals.csv");
-    ASSERT_EQ(numbers.size(), static_cast<std::size_t>(firstCycles + PlayedCycles(second)));
-    for (std::size_t index = 0; index < numbers.size(); ++index) {
-        const UInt32 expected = index < static_cast<std::size_t>(firstCycles) ? 100 + index : 200 + index;
-        ASSERT_EQ(numbers[index], expected) << index;
+    std::size_t boundary = 1;
+    while (boundary < numbers.size() && numbers[boundary] == numbers[boundary - 1] + 1) {
+        ++boundary;
     }
+    ASSERT_LT(boundary, numbers.size()) << "no second run";
+    EXPECT_GE(static_cast<long long>(boundary), firstCycles - kTailCycles);
+    EXPECT_EQ(numbers.front(), 100u);
+    EXPECT_EQ(numbers[boundary], 200 + firstCycles);
+    for (std::size_t index = boundary + 1; index < numbers.size(); ++index) {
+        ASSERT_EQ(numbers[index], numbers[index - 1] + 1) << index;
+    }
+    EXPECT_GE(static_cast<long long>(numbers.size() - boundary), PlayedCycles(second) - kTailCycles);
 }
 
 TEST_F(PelioStream, TwoApplicationsPlayingAtOnceArriveAsTheirSum)
