@@ -175,7 +175,7 @@ TEST_F(PelioStream, ASecondPlayContinuesTheSequence100AboveWhereTheFirstEnded)
     const CommandResult second = Play({"--signal", "sequence", "--seconds", "1"});
     ASSERT_EQ(second.exitStatus, 0) << second.err;
     const long long firstCycles = PlayedCycles(first);
-    StopListening();
+    const std::string summary = StopListening();
 
     // The first run used the numbers 100 to 100 + its cycles - 1; the next start of IO skips 100
     // numbers, so the second run begins at 200 + the first run's cycles.
@@ -192,6 +192,11 @@ TEST_F(PelioStream, ASecondPlayContinuesTheSequence100AboveWhereTheFirstEnded)
         ASSERT_EQ(numbers[index], numbers[index - 1] + 1) << index;
     }
     EXPECT_GE(static_cast<long long>(numbers.size() - boundary), PlayedCycles(second) - kTailCycles);
+    // The receiver takes the jump for one restart, and counts as lost only the packets of the
+    // first run's silent tail that were still queued when its IO stopped.
+    EXPECT_EQ(SummaryNumber(summary, "restarts"), 1) << summary;
+    EXPECT_EQ(SummaryNumber(summary, "lost"), static_cast<long long>(numbers[boundary] - numbers[boundary - 1] - 1 - 100))
+        << summary;
 }
 
 TEST_F(PelioStream, TwoApplicationsPlayingAtOnceArriveAsTheirSum)
