@@ -47,16 +47,6 @@ std::string ReadText(AudioObjectID objectID, AudioObjectPropertySelector selecto
     return text;
 }
 
-int Failed(std::FILE* errors, const std::string& what, OSStatus status)
-{
-    if (status == kAudioHardwareNotRunningError) {
-        std::fprintf(errors, "pelio-host: the audio server is not running\n");
-    } else {
-        std::fprintf(errors, "pelio-host: %s: status %s\n", what.c_str(), StatusText(status).c_str());
-    }
-    return 1;
-}
-
 struct Row
 {
     AudioObjectID deviceID;
@@ -67,33 +57,73 @@ struct Row
 
 } // namespace
 
+int ReportFailure(std::FILE* errors, const std::string& what, OSStatus status)
+{
+    if (status == kAudioHardwareNotRunningError) {
+        std::fprintf(errors, "pelio-host: the audio server is not running\n");
+    } else {
+        std::fprintf(errors, "pelio-host: %s: status %s\n", what.c_str(), StatusText(status).c_str());
+    }
+    return 1;
+}
+
+OSStatus TranslateDeviceUID(const std::string& uid, AudioObjectID& deviceID)
+{
+    deviceID = kAudioObjectUnknown;
+    const CFStringRef uidString = CFStringCreateWithCString(kCFAllocatorDefault, uid.c_str(), kCFStringEncodingUTF8);
+    if (uidString == nullptr) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    const OSStatus status = ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyTranslateUIDToDevice,
+                                         sizeof(uidString), &uidString, deviceID);
+    CFRelease(uidString);
+    return status;
+}
+
+OSStatus ReadDefaultOutputDevice(AudioObjectID& deviceID)
+{
+    return ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, 0, nullptr, deviceID);
+}
+
+OSStatus ReadNominalSampleRate(AudioObjectID deviceID, Float64& sampleRate)
+{
+    const AudioObjectPropertyAddress address = GlobalAddress(kAudioDevicePropertyNominalSampleRate);
+    UInt32 size = sizeof(sampleRate);
+    return AudioObjectGetPropertyData(deviceID, &address, 0, nullptr, &size, &sampleRate);
+}
+
+std::string ReadName(AudioObjectID objectID)
+{
+    return ReadText(objectID, kAudioObjectPropertyName);
+}
+
 int ListDevices(std::FILE* out, std::FILE* errors)
 {
     const AudioObjectPropertyAddress devicesAddress = GlobalAddress(kAudioHardwarePropertyDevices);
     UInt32 size = 0;
     OSStatus status = AudioObjectGetPropertyDataSize(kAudioObjectSystemObject, &devicesAddress, 0, nullptr, &size);
     if (status != kAudioHardwareNoError) {
-        return Failed(errors, "cannot read the device list", status);
+        return ReportFailure(errors, "cannot read the device list", status);
     }
     std::vector<AudioObjectID> deviceIDs(size / sizeof(AudioObjectID));
     size = static_cast<UInt32>(deviceIDs.size() * sizeof(AudioObjectID));
     status = AudioObjectGetPropertyData(kAudioObjectSystemObject, &devicesAddress, 0, nullptr, &size, deviceIDs.data());
     if (status != kAudioHardwareNoError) {
-        return Failed(errors, "cannot read the device list", status);
+        return ReportFailure(errors, "cannot read the device list", status);
     }
     deviceIDs.resize(size / sizeof(AudioObjectID));
 
     AudioObjectID defaultOutput = kAudioObjectUnknown;
     AudioObjectID defaultSystemOutput = kAudioObjectUnknown;
     AudioObjectID defaultInput = kAudioObjectUnknown;
-    ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice, 0, nullptr, defaultOutput);
+    ReadDefaultOutputDevice(defaultOutput);
     ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultSystemOutputDevice, 0, nullptr,
                  defaultSystemOutput);
     ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyDefaultInputDevice, 0, nullptr, defaultInput);
 
     std::vector<Row> rows;
     for (const AudioObjectID deviceID : deviceIDs) {
-        Row row{deviceID, ReadText(deviceID, kAudioObjectPropertyName),
+        Row row{deviceID, ReadName(deviceID),
                 ReadText(deviceID, kAudioDevicePropertyDeviceUID), ""};
         const auto mark = [&](AudioObjectID chosen, const char* role) {
             if (chosen == deviceID) {
@@ -124,17 +154,14 @@ int ListDevices(std::FILE* out, std::FILE* errors)
 
 int SetDefaultOutputDevice(const std::string& uid, std::FILE* out, std::FILE* errors)
 {
-    const CFStringRef uidString = CFStringCreateWithCString(kCFAllocatorDefault, uid.c_str(), kCFStringEncodingUTF8);
-    if (uidString == nullptr) {
+    AudioObjectID deviceID = kAudioObjectUnknown;
+    const OSStatus translated = TranslateDeviceUID(uid, deviceID);
+    if (translated == kAudioHardwareIllegalOperationError) {
         std::fprintf(errors, "pelio-host: the UID is not valid UTF-8\n");
         return 1;
     }
-    AudioObjectID deviceID = kAudioObjectUnknown;
-    const OSStatus translated = ReadObjectID(kAudioObjectSystemObject, kAudioHardwarePropertyTranslateUIDToDevice,
-                                             sizeof(uidString), &uidString, deviceID);
-    CFRelease(uidString);
     if (translated != kAudioHardwareNoError) {
-        return Failed(errors, "cannot look the UID up", translated);
+        return ReportFailure(errors, "cannot look the UID up", translated);
     }
     if (deviceID == kAudioObjectUnknown) {
         std::fprintf(errors, "pelio-host: no device has the UID %s\n", uid.c_str());
@@ -144,9 +171,9 @@ int SetDefaultOutputDevice(const std::string& uid, std::FILE* out, std::FILE* er
     const OSStatus status =
         AudioObjectSetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, sizeof(deviceID), &deviceID);
     if (status != kAudioHardwareNoError) {
-        return Failed(errors, "cannot make " + uid + " the default output device", status);
+        return ReportFailure(errors, "cannot make " + uid + " the default output device", status);
     }
-    std::fprintf(out, "default output device: %s (%s)\n", ReadText(deviceID, kAudioObjectPropertyName).c_str(),
+    std::fprintf(out, "default output device: %s (%s)\n", ReadName(deviceID).c_str(),
                  uid.c_str());
     return 0;
 }

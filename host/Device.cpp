@@ -1,6 +1,9 @@
 #include "Device.h"
 
+#include "IOPlan.h"
+#include "IOThread.h"
 #include "Log.h"
+#include "Player.h"
 #include "PlugIn.h"
 
 #include <algorithm>
@@ -77,12 +80,20 @@ bool ReadDeviceDescription(PlugIn& plugIn, AudioObjectID deviceID, ObjectMap& ob
     return true;
 }
 
-Device::Device(PlugIn& plugIn, AudioObjectID plugInID, AudioObjectID serverID, DeviceDescription description)
+Device::Device(PlugIn& plugIn, AudioObjectID plugInID, AudioObjectID serverID, DeviceDescription description,
+               UInt32 ioBufferFrames)
     : mPlugIn(plugIn)
     , mPlugInID(plugInID)
     , mServerID(serverID)
+    , mIOBufferFrames(ioBufferFrames)
     , mDescription(std::move(description))
 {
+}
+
+Device::~Device()
+{
+    const std::lock_guard<std::mutex> lock(mIOMutex);
+    StopIOThread();
 }
 
 DeviceDescription Device::GetDescription() const
@@ -97,65 +108,118 @@ void Device::SetDescription(DeviceDescription description)
     mDescription = std::move(description);
 }
 
-OSStatus Device::AddClient(const AudioServerPlugInClientInfo& client)
+OSStatus Device::AddClient(const Player& player)
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    return mPlugIn.AddDeviceClient(mPlugInID, client);
+    return player.WithClientInfo(
+        [&](const AudioServerPlugInClientInfo& client) { return mPlugIn.AddDeviceClient(mPlugInID, client); });
 }
 
-OSStatus Device::RemoveClient(const AudioServerPlugInClientInfo& client)
+OSStatus Device::RemoveClient(const Player& player)
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    return mPlugIn.RemoveDeviceClient(mPlugInID, client);
+    return player.WithClientInfo(
+        [&](const AudioServerPlugInClientInfo& client) { return mPlugIn.RemoveDeviceClient(mPlugInID, client); });
 }
 
-OSStatus Device::StartIO(UInt32 clientID)
+OSStatus Device::StartIO(const std::shared_ptr<Player>& player)
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    const OSStatus status = mPlugIn.StartIO(mPlugInID, clientID);
-    if (status == kAudioHardwareNoError) {
-        mRunningClients.push_back(clientID);
+    if (std::find(mPlayers.begin(), mPlayers.end(), player) != mPlayers.end()) {
+        return kAudioHardwareIllegalOperationError;
     }
-    return status;
+    return StartPlayer(player);
 }
 
-OSStatus Device::StopIO(UInt32 clientID)
+OSStatus Device::StartPlayer(const std::shared_ptr<Player>& player)
+{
+    if (mPlayers.size() >= IOCycle::kMaxPlayers) {
+        Log("device %u: client %u cannot play: %zu players already play", mServerID, player->GetClientID(),
+            mPlayers.size());
+        return kAudioHardwareIllegalOperationError;
+    }
+    // Asked before the client's StartIO, never during a cycle.
+    player->SetOperations(AskIOOperations(mPlugIn, mPlugInID, player->GetClientID()));
+    std::unique_ptr<IOThread> thread;
+    if (mIOThread == nullptr) {
+        IOPlan plan;
+        OSStatus status = kAudioHardwareNoError;
+        std::string whyNot;
+        if (!ReadIOPlan(mPlugIn, mPlugInID, GetDescription(), mIOBufferFrames, player->GetOperations(), plan, status,
+                        whyNot)) {
+            Log("device %u: IO cannot start: %s", mServerID, whyNot.c_str());
+            return status;
+        }
+        thread = std::make_unique<IOThread>(mServerID, std::move(plan));
+    }
+    if (const OSStatus status = mPlugIn.StartIO(mPlugInID, player->GetClientID())) {
+        return status;
+    }
+    if (thread != nullptr) {
+        // The clock runs once StartIO has returned; the thread polls it from its first cycle.
+        mIOThread = std::move(thread);
+        mIOThread->Attach(*player);
+        mIOThread->Start();
+    } else {
+        mIOThread->Attach(*player);
+    }
+    mPlayers.push_back(player);
+    player->SetPlaying(true);
+    return kAudioHardwareNoError;
+}
+
+OSStatus Device::StopIO(const Player& player)
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    const OSStatus status = mPlugIn.StopIO(mPlugInID, clientID);
-    const auto running = std::find(mRunningClients.begin(), mRunningClients.end(), clientID);
-    if (running != mRunningClients.end()) {
-        mRunningClients.erase(running);
+    const auto found = std::find_if(mPlayers.begin(), mPlayers.end(),
+                                    [&](const std::shared_ptr<Player>& playing) { return playing.get() == &player; });
+    if (found == mPlayers.end()) {
+        return kAudioHardwareIllegalOperationError;
     }
-    return status;
+    if (mPlayers.size() == 1) {
+        StopIOThread();
+    } else {
+        mIOThread->Detach(**found);
+    }
+    (*found)->SetPlaying(false);
+    mPlayers.erase(found);
+    return mPlugIn.StopIO(mPlugInID, player.GetClientID());
 }
 
 bool Device::IsRunning() const
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    return !mRunningClients.empty();
+    return !mPlayers.empty();
 }
 
 void Device::WithIOStopped(const std::function<void()>& change)
 {
     const std::lock_guard<std::mutex> lock(mIOMutex);
-    for (const UInt32 clientID : mRunningClients) {
-        if (const OSStatus status = mPlugIn.StopIO(mPlugInID, clientID)) {
-            Log("device %u: StopIO for client %u failed with status %s", mServerID, clientID,
+    StopIOThread();
+    for (const auto& player : mPlayers) {
+        if (const OSStatus status = mPlugIn.StopIO(mPlugInID, player->GetClientID())) {
+            Log("device %u: StopIO for client %u failed with status %s", mServerID, player->GetClientID(),
                 StatusText(status).c_str());
         }
     }
     change();
-    std::vector<UInt32> restarted;
-    for (const UInt32 clientID : mRunningClients) {
-        if (const OSStatus status = mPlugIn.StartIO(mPlugInID, clientID)) {
-            Log("device %u: StartIO for client %u failed with status %s after a configuration change", mServerID,
-                clientID, StatusText(status).c_str());
-        } else {
-            restarted.push_back(clientID);
+    std::vector<std::shared_ptr<Player>> players = std::move(mPlayers);
+    mPlayers.clear();
+    for (const auto& player : players) {
+        if (const OSStatus status = StartPlayer(player)) {
+            Log("device %u: IO for client %u cannot start again after a configuration change: status %s", mServerID,
+                player->GetClientID(), StatusText(status).c_str());
+            player->SetPlaying(false);
         }
     }
-    mRunningClients = std::move(restarted);
+}
+
+void Device::StopIOThread()
+{
+    if (mIOThread != nullptr) {
+        mIOThread->Stop();
+        mIOThread.reset();
+    }
 }
 
 } // namespace pelio::host

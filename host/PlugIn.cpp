@@ -228,6 +228,12 @@ OSStatus PlugIn::StopIO(AudioObjectID deviceID, UInt32 clientID) const
     return (*mDriver)->StopIO(mDriver, deviceID, clientID);
 }
 
+OSStatus PlugIn::WillDoIOOperation(AudioObjectID deviceID, UInt32 clientID, UInt32 operationID, Boolean& willDo,
+                                   Boolean& willDoInPlace) const
+{
+    return (*mDriver)->WillDoIOOperation(mDriver, deviceID, clientID, operationID, &willDo, &willDoInPlace);
+}
+
 OSStatus PlugIn::PerformDeviceConfigurationChange(AudioObjectID deviceID, UInt64 action, void* info) const
 {
     return (*mDriver)->PerformDeviceConfigurationChange(mDriver, deviceID, action, info);

@@ -82,6 +82,8 @@ public:
     OSStatus RemoveDeviceClient(AudioObjectID deviceID, const AudioServerPlugInClientInfo& client) const;
     OSStatus StartIO(AudioObjectID deviceID, UInt32 clientID) const;
     OSStatus StopIO(AudioObjectID deviceID, UInt32 clientID) const;
+    OSStatus WillDoIOOperation(AudioObjectID deviceID, UInt32 clientID, UInt32 operationID, Boolean& willDo,
+                               Boolean& willDoInPlace) const;
     OSStatus PerformDeviceConfigurationChange(AudioObjectID deviceID, UInt64 action, void* info) const;
     OSStatus AbortDeviceConfigurationChange(AudioObjectID deviceID, UInt64 action, void* info) const;
 

@@ -48,7 +48,11 @@ Server::Server(ServerOptions options)
     , mSettings(mOptions.stateFolder + "/system.plist")
     , mSystemObject(mDevices, mSettings)
     , mSockets([this](const audioserver::PropertyRequest& request, pid_t clientProcessID,
-                      audioserver::PropertyResponse& response) { Handle(request, clientProcessID, response); })
+                      audioserver::PropertyResponse& response) { Handle(request, clientProcessID, response); },
+               [this](pid_t clientProcessID, int socket) -> std::unique_ptr<PlayHandler> {
+                   PlayDevices& devices = *this;
+                   return std::make_unique<PlaySession>(devices, clientProcessID, socket);
+               })
 {
 }
 
@@ -122,6 +126,22 @@ void Server::Handle(const audioserver::PropertyRequest& request, pid_t clientPro
 std::shared_ptr<Device> Server::FindDevice(AudioObjectID serverID) const
 {
     return mDevices.Find(serverID);
+}
+
+std::shared_ptr<Device> Server::FindOutputDevice(AudioObjectID deviceID)
+{
+    const AudioObjectID chosen =
+        deviceID == kAudioObjectUnknown ? mSystemObject.GetDefaultDevice(DefaultRole::Output) : deviceID;
+    auto device = mDevices.Find(chosen);
+    if (device == nullptr || device->GetDescription().outputStreams.empty()) {
+        return nullptr;
+    }
+    return device;
+}
+
+UInt32 Server::NewClientID()
+{
+    return mNextClientID.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool Server::RunOnServerThread(std::function<void()> task)
@@ -237,7 +257,8 @@ void Server::ReadDevices(PlugIn& plugIn)
         } else {
             Log("device %u: %s (%s)%s", serverID, description.name.c_str(), description.uid.c_str(),
                 description.isHidden ? ", hidden" : "");
-            device = std::make_shared<Device>(plugIn, deviceID, serverID, std::move(description));
+            device = std::make_shared<Device>(plugIn, deviceID, serverID, std::move(description),
+                                              mOptions.ioBufferFrames);
         }
         devices.push_back(std::move(device));
     }

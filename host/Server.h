@@ -18,10 +18,15 @@
 // the server does not publish by then (a request made during Initialize is taken, and its device
 // is known once the plug-in is read), or one still waiting when the server stops, is aborted.
 //
+// Applications that play reach it over the same socket, each on a connection of its own, served by
+// a PlaySession; client IDs count from 1. Stop ends them before the plug-ins' storage is written,
+// so no IO runs by then.
+//
 // Thread safety: Start and Stop from one controlling thread; everything else from any thread.
 
 #include "DeviceList.h"
 #include "ObjectMap.h"
+#include "PlaySession.h"
 #include "PlugIn.h"
 #include "SocketServer.h"
 #include "Storage.h"
@@ -30,6 +35,7 @@
 
 #include <AudioServer/Protocol.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,9 +48,10 @@ struct ServerOptions
     std::string plugInFolder;
     std::string stateFolder;
     std::string socketPath;
+    UInt32 ioBufferFrames = 512; // the nominal size of every device's IO cycles
 };
 
-class Server final : private PlugInHost
+class Server final : private PlugInHost, private PlayDevices
 {
 public:
     explicit Server(ServerOptions options);
@@ -72,6 +79,8 @@ private:
                                const AudioObjectPropertyAddress* addresses) override;
     OSStatus RequestDeviceConfigurationChange(PlugIn& plugIn, AudioObjectID deviceID, UInt64 action,
                                               void* info) override;
+    std::shared_ptr<Device> FindOutputDevice(AudioObjectID deviceID) override;
+    UInt32 NewClientID() override;
 
     // On the server's thread.
     void LoadPlugIns();
@@ -88,6 +97,7 @@ private:
     // Written only on the server's thread while loading, before the socket opens.
     std::vector<std::shared_ptr<PlugIn>> mPlugIns;
     WorkQueue mQueue;
+    std::atomic<UInt32> mNextClientID{1};
     SocketServer mSockets;
     bool mStarted = false;
     bool mStopped = false;

@@ -83,8 +83,9 @@ bool ClearStaleSocket(const std::string& path, const sockaddr_un& address, std::
 
 } // namespace
 
-SocketServer::SocketServer(Handler handler)
+SocketServer::SocketServer(Handler handler, PlayHandlerFactory playHandlers)
     : mHandler(std::move(handler))
+    , mPlayHandlers(std::move(playHandlers))
 {
 }
 
@@ -222,6 +223,7 @@ void SocketServer::AcceptLoop()
 void SocketServer::Serve(Connection& connection)
 {
     using namespace audioserver;
+    std::unique_ptr<PlayHandler> player;
     for (;;) {
         Header header;
         std::vector<UInt8> payload;
@@ -233,28 +235,52 @@ void SocketServer::Serve(Connection& connection)
             }
             break;
         }
-        PropertyRequest request;
-        if (!DecodeRequest(header.kind, payload, request)) {
+        std::vector<UInt8> message;
+        if (!Answer(connection, header, payload, player, message)) {
             Log("closed the connection of process %d: malformed request of kind %u", connection.processID,
                 header.kind);
             break;
-        }
-        PropertyResponse response;
-        mHandler(request, connection.processID, response);
-        std::vector<UInt8> message;
-        if (!EncodeResponse(request.kind, response, message)) {
-            PropertyResponse failure;
-            failure.status = kAudioHardwareUnspecifiedError;
-            EncodeResponse(request.kind, failure, message);
         }
         if (!WriteMessage(connection.socket, message)) {
             break;
         }
     }
+    // What the connection played stops before the connection counts as finished.
+    player.reset();
     // The peer learns of the end now; the descriptor stays open until the thread is joined, so its
     // number cannot be reused while Stop may still shut it down.
     shutdown(connection.socket, SHUT_RDWR);
     connection.finished = true;
+}
+
+bool SocketServer::Answer(Connection& connection, const audioserver::Header& header, const std::vector<UInt8>& payload,
+                          std::unique_ptr<PlayHandler>& player, std::vector<UInt8>& message)
+{
+    using namespace audioserver;
+    if (IsPlayRequest(header.kind)) {
+        PlayRequest request;
+        if (!DecodePlayRequest(header.kind, payload, request) || !mPlayHandlers) {
+            return false;
+        }
+        if (player == nullptr) {
+            player = mPlayHandlers(connection.processID, connection.socket);
+        }
+        PlayResponse response;
+        player->Handle(request, response);
+        return EncodePlayResponse(request.kind, response, message);
+    }
+    PropertyRequest request;
+    if (!DecodeRequest(header.kind, payload, request)) {
+        return false;
+    }
+    PropertyResponse response;
+    mHandler(request, connection.processID, response);
+    if (!EncodeResponse(request.kind, response, message)) {
+        PropertyResponse failure;
+        failure.status = kAudioHardwareUnspecifiedError;
+        EncodeResponse(request.kind, failure, message);
+    }
+    return true;
 }
 
 void SocketServer::Reap()

@@ -11,6 +11,12 @@
 // truncated, oversized, of an unknown kind or version, or that stalls half-sent for longer than
 // kStallTimeoutMs, closes its own connection and disturbs nothing else.
 //
+// Property requests go to the handler. The play requests of a connection go to a PlayHandler of
+// the connection's own, made by the factory on its first play request (given the peer's process
+// ID and the socket, for its waits to watch) and destroyed on the connection's thread when the
+// connection ends, whatever ends it: that is how the server learns that an application which
+// plays has gone.
+//
 // Stop closes the listening socket and removes its file, shuts every connection down and joins
 // every thread. The handler runs on any number of connection threads at once.
 
@@ -25,8 +31,18 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pelio::host {
+
+// What one connection's play requests go to. Handle may wait (for as long as the application's
+// audio needs); it runs on the connection's thread.
+class PlayHandler
+{
+public:
+    virtual ~PlayHandler() = default;
+    virtual void Handle(const audioserver::PlayRequest& request, audioserver::PlayResponse& response) = 0;
+};
 
 class SocketServer
 {
@@ -37,7 +53,9 @@ public:
     using Handler = std::function<void(const audioserver::PropertyRequest& request, pid_t clientProcessID,
                                        audioserver::PropertyResponse& response)>;
 
-    explicit SocketServer(Handler handler);
+    using PlayHandlerFactory = std::function<std::unique_ptr<PlayHandler>(pid_t clientProcessID, int socket)>;
+
+    SocketServer(Handler handler, PlayHandlerFactory playHandlers);
     ~SocketServer();
     SocketServer(const SocketServer&) = delete;
     SocketServer& operator=(const SocketServer&) = delete;
@@ -60,7 +78,12 @@ private:
     // Joins and closes the connections whose threads have ended.
     void Reap();
 
+    // One request and its response; false when the request is malformed.
+    bool Answer(Connection& connection, const audioserver::Header& header, const std::vector<UInt8>& payload,
+                std::unique_ptr<PlayHandler>& player, std::vector<UInt8>& message);
+
     const Handler mHandler;
+    const PlayHandlerFactory mPlayHandlers;
     std::string mPath;
     ino_t mSocketInode = 0;
     int mListener = -1;

@@ -1,13 +1,15 @@
-// pelio-host: the simulated audio server for Linux and its two client commands.
+// pelio-host: the simulated audio server for Linux and its client commands.
 //
-//     pelio-host serve [--plugins FOLDER] [--state FOLDER]
+//     pelio-host serve [--plugins FOLDER] [--state FOLDER] [--buffer-frames N]
 //     pelio-host list
 //     pelio-host set-default UID
+//     pelio-host play [--device UID] [--seconds S] (FILE | - | --signal NAME)
 //
 // The socket is $PELIO_HOST_SOCKET, or host.sock in the per-user folder. `serve` runs until
-// SIGINT or SIGTERM, then writes the plug-ins' storage and exits 0.
+// SIGINT or SIGTERM, then stops what plays, writes the plug-ins' storage and exits 0.
 
 #include "ClientCommands.h"
+#include "PlayCommand.h"
 #include "Server.h"
 
 #include <AudioServer/Connection.h>
@@ -17,16 +19,22 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 using namespace pelio::host;
 
+constexpr unsigned kSmallestBuffer = 16;
+constexpr unsigned kLargestBuffer = 8192;
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: pelio-host serve [--plugins FOLDER] [--state FOLDER]\n"
+    std::fprintf(stderr, "usage: pelio-host serve [--plugins FOLDER] [--state FOLDER] [--buffer-frames N]\n"
                          "       pelio-host list\n"
-                         "       pelio-host set-default UID\n");
+                         "       pelio-host set-default UID\n"
+                         "       pelio-host play [--device UID] [--seconds S] (FILE | - | --signal NAME)\n"
+                         "           NAME: sequence, sine or two-tone; - reads raw stereo 32-bit float at 48000 Hz\n");
     return 2;
 }
 
@@ -47,6 +55,15 @@ int Serve(int argc, char** argv)
         const std::string option = argv[index];
         if ((option == "--plugins" || option == "--state") && index + 1 < argc) {
             (option == "--plugins" ? options.plugInFolder : options.stateFolder) = argv[++index];
+        } else if (option == "--buffer-frames" && index + 1 < argc) {
+            char* end = nullptr;
+            const unsigned long frames = std::strtoul(argv[++index], &end, 10);
+            if (*end != '\0' || frames < kSmallestBuffer || frames > kLargestBuffer) {
+                std::fprintf(stderr, "pelio-host: --buffer-frames takes %u to %u frames\n", kSmallestBuffer,
+                             kLargestBuffer);
+                return 2;
+            }
+            options.ioBufferFrames = static_cast<UInt32>(frames);
         } else {
             return Usage();
         }
@@ -86,6 +103,17 @@ int main(int argc, char** argv)
     }
     if (command == "set-default" && argc == 3) {
         return SetDefaultOutputDevice(argv[2], stdout, stderr);
+    }
+    if (command == "play") {
+        std::string error;
+        const auto options = ParsePlayOptions(std::vector<std::string>(argv + 2, argv + argc), error);
+        if (!options) {
+            std::fprintf(stderr, "pelio-host: %s\n", error.c_str());
+            return Usage();
+        }
+        // A reader of our output that goes away must not end the play half-way.
+        std::signal(SIGPIPE, SIG_IGN);
+        return Play(*options, stdout, stderr);
     }
     return Usage();
 }

@@ -4,9 +4,9 @@
 set -euo pipefail
 
 # Every build includes, on Linux, pelio-host (the simulated audio server), which reads property
-# lists with libplist, and pelio-listen, which writes its WAV with libsndfile and its spectrogram
-# with sox.
-packages=(cmake ninja-build g++ pkgconf libplist-dev libsndfile1-dev sox)
+# lists with libplist and, to play, sound files with libsndfile converted with libsamplerate, and
+# pelio-listen, which writes its WAV with libsndfile and its spectrogram with sox.
+packages=(cmake ninja-build g++ pkgconf libplist-dev libsndfile1-dev libsamplerate0-dev sox)
 case "${1:-build}" in
   build) ;;
   test) packages+=(clang-22 libclang-rt-22-dev libgtest-dev libgmock-dev) ;;

@@ -1,4 +1,5 @@
 #include "HostTestSupport.h"
+#include "TestSignal.h"
 
 #include <AudioServer/Connection.h>
 #include <AudioServer/Text.h>
@@ -38,7 +39,7 @@ std::string ReadFile(const std::string& path)
 
 // Starts the program with its output in files and PELIO_HOST_SOCKET set; its process ID.
 pid_t Spawn(const std::vector<std::string>& arguments, const std::string& socket, const std::string& outPath,
-            const std::string& errPath)
+            const std::string& errPath, const std::string& inPath = {})
 {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -60,7 +61,8 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& socket
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.empty() ? "/dev/null" : inPath.c_str(), O_RDONLY,
+                                     0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t process = -1;
@@ -150,18 +152,52 @@ void HostFolders::Uninstall(const std::string& installedName) const
     std::filesystem::remove_all(plugIns + "/" + installedName + ".driver");
 }
 
-CommandResult RunCommand(const std::vector<std::string>& arguments, const std::string& socket)
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& socket,
+                           const std::string& input)
+    : mProcess(Spawn(arguments, socket, mOutput / "out", mOutput / "err", input))
 {
-    const TemporaryFolder output;
+    if (mProcess <= 0) {
+        ADD_FAILURE() << "cannot start " << arguments.front();
+    }
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (mProcess > 0) {
+        Signal(SIGKILL);
+        Wait();
+    }
+}
+
+void ChildProcess::Signal(int signal) const
+{
+    if (mProcess > 0) {
+        kill(mProcess, signal);
+    }
+}
+
+std::string ChildProcess::ReadErr() const
+{
+    return ReadFile(mOutput / "err");
+}
+
+CommandResult ChildProcess::Wait()
+{
     CommandResult result;
-    const pid_t process = Spawn(arguments, socket, output / "out", output / "err");
     int status = 0;
-    if (process > 0 && waitpid(process, &status, 0) == process) {
+    if (mProcess > 0 && waitpid(mProcess, &status, 0) == mProcess) {
         result.exitStatus = ExitStatusOf(status);
     }
-    result.out = ReadFile(output / "out");
-    result.err = ReadFile(output / "err");
+    mProcess = -1;
+    result.out = ReadFile(mOutput / "out");
+    result.err = ReadFile(mOutput / "err");
     return result;
+}
+
+CommandResult RunCommand(const std::vector<std::string>& arguments, const std::string& socket,
+                         const std::string& input)
+{
+    return ChildProcess(arguments, socket, input).Wait();
 }
 
 std::string Probe(const std::string& socket)
@@ -169,11 +205,17 @@ std::string Probe(const std::string& socket)
     return RunCommand({PELIO_PROBE_EXECUTABLE}, socket).out;
 }
 
-CommandResult PelioHost(const std::vector<std::string>& arguments, const std::string& socket)
+std::vector<std::string> PelioHostCommand(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> command{PELIO_HOST_EXECUTABLE};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunCommand(command, socket);
+    return command;
+}
+
+CommandResult PelioHost(const std::vector<std::string>& arguments, const std::string& socket,
+                        const std::string& input)
+{
+    return RunCommand(PelioHostCommand(arguments), socket, input);
 }
 
 ServerProcess::ServerProcess(const HostFolders& folders)
@@ -362,6 +404,102 @@ std::vector<std::string> ReadTestEvents(AudioObjectID deviceID)
     }
     CFRelease(state);
     return events;
+}
+
+std::vector<std::string> CollapseWillDo(const std::vector<std::string>& events)
+{
+    std::vector<std::string> collapsed;
+    std::string client;
+    int count = 0;
+    const auto flush = [&] {
+        if (count > 0) {
+            collapsed.push_back("WillDo x" + std::to_string(count) + " " + client);
+        }
+        count = 0;
+    };
+    for (const std::string& event : events) {
+        // "WillDo 'code' client", the code four characters long.
+        if (event.starts_with("WillDo ") && event.size() > 12) {
+            const std::string eventClient = event.substr(12);
+            if (count > 0 && eventClient != client) {
+                flush();
+            }
+            client = eventClient;
+            ++count;
+            continue;
+        }
+        flush();
+        collapsed.push_back(event);
+    }
+    flush();
+    return collapsed;
+}
+
+std::vector<Float32> ReadRecording(AudioObjectID deviceID)
+{
+    const AudioObjectPropertyAddress address = GlobalAddress('tmix');
+    CFTypeRef data = nullptr;
+    UInt32 size = sizeof(data);
+    std::vector<Float32> samples;
+    if (AudioObjectGetPropertyData(deviceID, &address, 0, nullptr, &size, &data) != kAudioHardwareNoError
+        || data == nullptr) {
+        ADD_FAILURE() << "no recording on device " << deviceID;
+        return samples;
+    }
+    const Held held(data);
+    if (CFGetTypeID(data) == CFDataGetTypeID()) {
+        const auto bytes = static_cast<CFDataRef>(data);
+        samples.resize(static_cast<std::size_t>(CFDataGetLength(bytes)) / sizeof(Float32));
+        std::memcpy(samples.data(), CFDataGetBytePtr(bytes), samples.size() * sizeof(Float32));
+    }
+    return samples;
+}
+
+int ReadIsRunning(AudioObjectID deviceID)
+{
+    const AudioObjectPropertyAddress address = GlobalAddress(kAudioDevicePropertyDeviceIsRunning);
+    UInt32 running = 0;
+    UInt32 size = sizeof(running);
+    if (AudioObjectGetPropertyData(deviceID, &address, 0, nullptr, &size, &running) != kAudioHardwareNoError) {
+        return -1;
+    }
+    return static_cast<int>(running);
+}
+
+Float32 SequenceOrSilence(std::size_t frame, std::size_t length)
+{
+    return frame < length ? TestSignal::SequenceSample(frame) : 0.0f;
+}
+
+std::optional<std::size_t> FirstDifference(const std::vector<Float32>& samples,
+                                           const std::function<Float32(std::size_t)>& expected)
+{
+    for (std::size_t frame = 0; frame < samples.size() / 2; ++frame) {
+        const Float32 left = expected(frame);
+        if (samples[2 * frame] != left || samples[2 * frame + 1] != -left) {
+            return frame;
+        }
+    }
+    return std::nullopt;
+}
+
+void ExpectSumOfTwoSequences(const std::vector<Float32>& samples, std::size_t firstLength, std::size_t secondLength,
+                             std::size_t secondStartAtLeast)
+{
+    ASSERT_GE(samples.size(), 2 * firstLength);
+    const auto secondStart =
+        FirstDifference(samples, [&](std::size_t frame) { return SequenceOrSilence(frame, firstLength); });
+    ASSERT_TRUE(secondStart.has_value()) << "the second sequence is not there";
+    EXPECT_GE(*secondStart, secondStartAtLeast);
+    EXPECT_EQ(FirstDifference(samples,
+                              [&](std::size_t frame) {
+                                  const Float32 second =
+                                      frame >= *secondStart ? SequenceOrSilence(frame - *secondStart, secondLength)
+                                                            : 0.0f;
+                                  return SequenceOrSilence(frame, firstLength) + second;
+                              }),
+              std::nullopt)
+        << "the second sequence starts at frame " << *secondStart;
 }
 
 bool Eventually(const std::function<bool()>& condition)

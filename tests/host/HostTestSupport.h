@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,12 +83,39 @@ struct CommandResult
     std::string err;
 };
 
+// A program started with PELIO_HOST_SOCKET set to `socket`, its standard input from the file
+// `input` (/dev/null when empty) and its output in files.
+class ChildProcess
+{
+public:
+    ChildProcess(const std::vector<std::string>& arguments, const std::string& socket, const std::string& input = {});
+    // Kills it (SIGKILL) if it still runs.
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t GetProcessID() const { return mProcess; }
+    void Signal(int signal) const;
+    // What it has written to standard error so far.
+    std::string ReadErr() const;
+    // Waits for it to end: its exit status (128 + the signal that ended it) and output.
+    CommandResult Wait();
+
+private:
+    TemporaryFolder mOutput;
+    pid_t mProcess = -1;
+};
+
 // Runs the program with PELIO_HOST_SOCKET set to `socket` and waits for it.
-CommandResult RunCommand(const std::vector<std::string>& arguments, const std::string& socket);
+CommandResult RunCommand(const std::vector<std::string>& arguments, const std::string& socket,
+                         const std::string& input = {});
 // pelio-probe's line.
 std::string Probe(const std::string& socket);
 // pelio-host with these arguments.
-CommandResult PelioHost(const std::vector<std::string>& arguments, const std::string& socket);
+CommandResult PelioHost(const std::vector<std::string>& arguments, const std::string& socket,
+                        const std::string& input = {});
+// The command line of pelio-host with these arguments.
+std::vector<std::string> PelioHostCommand(const std::vector<std::string>& arguments);
 
 // `pelio-host serve` as a process, its standard error in a log file.
 class ServerProcess
@@ -148,6 +176,27 @@ OSStatus SetSampleRate(AudioObjectID deviceID, Float64 rate);
 OSStatus SendTestCommand(AudioObjectID deviceID, const std::string& command);
 long long ReadTestCounter(AudioObjectID deviceID, const std::string& key);
 std::vector<std::string> ReadTestEvents(AudioObjectID deviceID);
+// The events with each run of "WillDo <operation> <client>" for one client written as
+// "WillDo x<count> <client>".
+std::vector<std::string> CollapseWillDo(const std::vector<std::string>& events);
+// The test driver's 'tmix': the stereo frames its WriteMix got.
+std::vector<Float32> ReadRecording(AudioObjectID deviceID);
+// kAudioDevicePropertyDeviceIsRunning, or -1 when it cannot be read.
+int ReadIsRunning(AudioObjectID deviceID);
+
+// What `pelio-host play --signal sequence` played: its left sample of frame `frame` while the
+// signal lasts `length` frames, silence after (the right sample is the left one's negation).
+Float32 SequenceOrSilence(std::size_t frame, std::size_t length);
+// The first frame of the interleaved stereo `samples` whose left sample is not `expected(frame)`
+// or whose right one is not its negation; nothing when every frame agrees.
+std::optional<std::size_t> FirstDifference(const std::vector<Float32>& samples,
+                                           const std::function<Float32(std::size_t)>& expected);
+
+// Whether `samples` hold two sequences mixed: one of `firstLength` frames from frame 0 and one of
+// `secondLength` frames from wherever the sum first departs from the first alone (`secondStart`,
+// after frame 0), exactly. Fails the test where not.
+void ExpectSumOfTwoSequences(const std::vector<Float32>& samples, std::size_t firstLength, std::size_t secondLength,
+                             std::size_t secondStartAtLeast = 1);
 
 // Waits (up to 20 s) until `condition` holds; whether it did.
 bool Eventually(const std::function<bool()>& condition);

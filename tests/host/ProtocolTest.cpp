@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
+#include <limits>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -151,6 +154,78 @@ TEST(Protocol, EveryCutShortPayloadAndEveryTrailingByteIsRefused)
     longer.push_back(0);
     PropertyRequest decoded;
     EXPECT_FALSE(DecodeRequest(static_cast<UInt16>(Request::SetPropertyData), longer, decoded));
+}
+
+TEST(Protocol, PlayRequestsAndResponsesArriveIntactAndOnlyWithinTheirBounds)
+{
+    PlayRequest start;
+    start.kind = PlayRequestKind::StartPlaying;
+    start.deviceID = 7;
+    start.bundleID = "local.pelio.caf\xC3\xA9";
+    PlayRequest frames;
+    frames.kind = PlayRequestKind::PlayFrames;
+    // Values whose bits matter: a negative zero, the smallest subnormal, a NaN with a payload.
+    frames.samples = {0.25f, -0.0f, 1.4e-45f, -1.0f, std::numeric_limits<Float32>::quiet_NaN(), 3.0f};
+    PlayRequest stop;
+    stop.kind = PlayRequestKind::StopPlaying;
+    for (const PlayRequest* request : {&start, &frames, &stop}) {
+        std::vector<UInt8> message;
+        ASSERT_TRUE(EncodePlayRequest(*request, message));
+        EXPECT_EQ(message[6] | (message[7] << 8), static_cast<UInt16>(request->kind));
+        PlayRequest decoded;
+        ASSERT_TRUE(DecodePlayRequest(static_cast<UInt16>(request->kind), PayloadOf(message), decoded));
+        EXPECT_EQ(decoded.kind, request->kind);
+        EXPECT_EQ(decoded.deviceID, request->deviceID);
+        EXPECT_EQ(decoded.bundleID, request->bundleID);
+        // Bit for bit, so the NaN compares too.
+        ASSERT_EQ(decoded.samples.size(), request->samples.size());
+        for (std::size_t index = 0; index < decoded.samples.size(); ++index) {
+            EXPECT_EQ(std::bit_cast<UInt32>(decoded.samples[index]), std::bit_cast<UInt32>(request->samples[index]));
+        }
+        // Neither family decodes the other's requests.
+        PropertyRequest property;
+        EXPECT_FALSE(DecodeRequest(static_cast<UInt16>(request->kind), PayloadOf(message), property));
+    }
+    PlayRequest notPlay;
+    EXPECT_FALSE(DecodePlayRequest(static_cast<UInt16>(Request::HasProperty), {}, notPlay));
+
+    PlayResponse started;
+    started.deviceID = 3;
+    started.clientID = 12;
+    PlayResponse stopped;
+    stopped.status = kAudioHardwareIllegalOperationError;
+    stopped.framesPlayed = 1ull << 40;
+    stopped.framesMissed = 512;
+    stopped.cycles = 190;
+    for (const auto& [kind, response] :
+         {std::pair{PlayRequestKind::StartPlaying, started}, std::pair{PlayRequestKind::PlayFrames, PlayResponse{}},
+          std::pair{PlayRequestKind::StopPlaying, stopped}}) {
+        std::vector<UInt8> message;
+        ASSERT_TRUE(EncodePlayResponse(kind, response, message));
+        EXPECT_EQ(message[6] | (message[7] << 8), static_cast<UInt16>(kind) | kResponseFlag);
+        PlayResponse decoded;
+        ASSERT_TRUE(DecodePlayResponse(kind, PayloadOf(message), decoded));
+        EXPECT_EQ(decoded.status, response.status);
+        EXPECT_EQ(decoded.deviceID, response.deviceID);
+        EXPECT_EQ(decoded.clientID, response.clientID);
+        EXPECT_EQ(decoded.framesPlayed, response.framesPlayed);
+        EXPECT_EQ(decoded.framesMissed, response.framesMissed);
+        EXPECT_EQ(decoded.cycles, response.cycles);
+    }
+
+    // What a sender may not send at all.
+    PlayRequest longName = start;
+    longName.bundleID.assign(kMaxBundleIDSize + 1, 'x');
+    PlayRequest none = frames;
+    none.samples.clear();
+    PlayRequest tooMany = frames;
+    tooMany.samples.assign(std::size_t{kMaxFramesPerMessage + 1} * kPlayChannels, 0.0f);
+    PlayRequest halfAFrame = frames;
+    halfAFrame.samples.pop_back();
+    for (const PlayRequest* request : {&longName, &none, &tooMany, &halfAFrame}) {
+        std::vector<UInt8> message;
+        EXPECT_FALSE(EncodePlayRequest(*request, message));
+    }
 }
 
 // A Get request whose qualifier is the given encoded value.

@@ -16,26 +16,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace pelio::host::test {
 namespace {
 
 using namespace audioserver;
-
-int ConnectRaw(const std::string& path)
-{
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
-        close(socket);
-        return -1;
-    }
-    return socket;
-}
 
 // Reads until the server closes; the bytes it sent, or nothing when it does not close in time.
 std::optional<std::vector<UInt8>> DrainUntilClosed(int socket, int timeoutMs)
@@ -86,6 +72,25 @@ std::vector<UInt8> Payload(std::initializer_list<UInt32> words, std::initializer
 
 constexpr UInt16 kGet = static_cast<UInt16>(Request::GetPropertyData);
 constexpr UInt16 kHas = static_cast<UInt16>(Request::HasProperty);
+constexpr UInt16 kStartPlaying = static_cast<UInt16>(PlayRequestKind::StartPlaying);
+constexpr UInt16 kPlayFrames = static_cast<UInt16>(PlayRequestKind::PlayFrames);
+constexpr UInt16 kStopPlaying = static_cast<UInt16>(PlayRequestKind::StopPlaying);
+
+// StartPlaying on the default output device with a bundle ID of `size` bytes, of which `sent` follow.
+std::vector<UInt8> StartPlaying(UInt32 size, std::size_t sent)
+{
+    std::vector<UInt8> payload = Payload({0, size});
+    payload.resize(payload.size() + sent, 'x');
+    return Message(kStartPlaying, payload);
+}
+
+// PlayFrames that says `frames` and carries `samples` samples.
+std::vector<UInt8> PlayFrames(UInt32 frames, std::size_t samples)
+{
+    std::vector<UInt8> payload = Payload({frames});
+    payload.resize(payload.size() + 4 * samples, 0);
+    return Message(kPlayFrames, payload);
+}
 
 // GetPropertyData of the system object's default output device, 4 bytes offered.
 std::vector<UInt8> GoodGet()
@@ -137,7 +142,7 @@ TEST_F(Socket, IsPrivateAndAnswersAWellFormedRequest)
     EXPECT_TRUE(S_ISSOCK(status.st_mode));
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 
-    const int socket = ConnectRaw(folders.socket);
+    const int socket = ConnectToServer(folders.socket);
     ASSERT_GE(socket, 0);
     ASSERT_TRUE(WriteMessage(socket, GoodGet()));
     shutdown(socket, SHUT_WR);
@@ -170,7 +175,8 @@ TEST_F(Socket, EachBadMessageClosesOnlyItsOwnConnection)
         {"oversized", Header(kMagic, kVersion, kGet, kMaxPayloadSize + 1)},
         {"size of 4 GiB - 1", Header(kMagic, kVersion, kGet, 0xFFFFFFFFu)},
         {"wrong magic", Altered(GoodGet(), 0, 'X')},
-        {"wrong version", Altered(GoodGet(), 4, 2)},
+        {"a later version", Altered(GoodGet(), 4, kVersion + 1)},
+        {"the version before play requests", Altered(GoodGet(), 4, 1)},
         {"unknown request", Message(99, Payload({1, 'dOut', 'glob', 0}, {0}))},
         {"a response sent as a request", Message(kGet | kResponseFlag, Payload({0}, {0}))},
         {"payload of the wrong shape", Message(kHas, Payload({1, 'dOut'}))},
@@ -179,10 +185,19 @@ TEST_F(Socket, EachBadMessageClosesOnlyItsOwnConnection)
         {"string length that lies", Message(kGet, Payload({1, 'uidd', 'glob', 0}, {2, 1, 0xFF, 0xFF, 0, 0, 'a'}))},
         {"array count that lies", Message(kGet, Payload({1, 'uidd', 'glob', 0}, {2, 6, 0xFF, 0xFF, 0xFF, 0x7F, 0}))},
         {"offered size above the limit", Message(kGet, Payload({1, 'dev#', 'glob', 0}, {0, 0, 0, 0xF0, 0}))},
+        {"bundle ID longer than allowed", StartPlaying(kMaxBundleIDSize + 1, kMaxBundleIDSize + 1)},
+        {"bundle ID length that lies", StartPlaying(100, 3)},
+        {"start with a trailing byte", StartPlaying(2, 3)},
+        {"no frames", PlayFrames(0, 0)},
+        {"more frames than a message may carry", PlayFrames(kMaxFramesPerMessage + 1, 2 * (kMaxFramesPerMessage + 1))},
+        {"frame count that lies", PlayFrames(2, 2)},
+        {"half a frame", PlayFrames(1, 1)},
+        {"frame count of 4 G - 1", PlayFrames(0xFFFFFFFFu, 2)},
+        {"stop with a payload", Message(kStopPlaying, {0})},
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        const int socket = ConnectRaw(folders.socket);
+        const int socket = ConnectToServer(folders.socket);
         ASSERT_GE(socket, 0);
         ASSERT_TRUE(WriteMessage(socket, testCase.bytes));
         shutdown(socket, SHUT_WR);
@@ -196,7 +211,7 @@ TEST_F(Socket, EachBadMessageClosesOnlyItsOwnConnection)
 
 TEST_F(Socket, AMessageThatStallsHalfSentIsDroppedInTime)
 {
-    const int socket = ConnectRaw(folders.socket);
+    const int socket = ConnectToServer(folders.socket);
     ASSERT_GE(socket, 0);
     std::vector<UInt8> half = GoodGet();
     half.resize(kHeaderSize + 2);
@@ -221,6 +236,8 @@ TEST_F(Socket, SurvivesABoundedRunOfMangledRequests)
         Message(kGet, Payload({2, 'tsta', 'glob', 0}, {0, 8, 0, 0, 0})),
         Message(static_cast<UInt16>(Request::SetPropertyData),
                 Payload({2, 'tcmd', 'glob', 0}, {0, 2, 7, 2, 0, 0, 0, 'o', 'k', 0})),
+        StartPlaying(4, 4),
+        PlayFrames(2, 4),
     };
     constexpr int kRuns = 1000;
     for (int run = 0; run < kRuns; ++run) {
@@ -252,7 +269,7 @@ TEST_F(Socket, SurvivesABoundedRunOfMangledRequests)
             break;
         }
         SCOPED_TRACE("run " + std::to_string(run));
-        const int socket = ConnectRaw(folders.socket);
+        const int socket = ConnectToServer(folders.socket);
         ASSERT_GE(socket, 0) << "the server is gone";
         WriteMessage(socket, bytes);
         shutdown(socket, SHUT_WR);

@@ -8,9 +8,10 @@
 // count as lost until one of them turns up late; a number behind it is late (it fills a gap) or a
 // duplicate (its packet already came), told apart by the record of the last kHistory numbers.
 //
-// The sender restarts in two ways, and neither counts as loss. When it starts IO again it skips
-// 99 numbers; the packets still queued at its stop (at most kSenderQueueSlots) are never sent and
-// do count as lost, so a jump of 100 to 116 is a restart. When a sender process starts over, or
+// The sender restarts in two ways, and neither counts as loss. When it starts IO again it adds
+// 100 to the number it would have used next, so 100 numbers are never used; the packets still
+// queued at its stop (at most kSenderQueueSlots) are never sent and do count as lost, so a number
+// 100 to 116 above the expected one is a restart. When a sender process starts over, or
 // anything jumps further than the record reaches (kHistory back, kMaxGap ahead), the tracker
 // takes the number as a new origin: nothing before it can be placed against it any more.
 //
@@ -53,7 +54,7 @@ public:
     // The largest jump ahead that is taken as a gap (at 512 frames a packet, about 44 seconds).
     static constexpr std::uint32_t kMaxGap = 4096;
     // What the sender skips when it starts IO again, and how many packets it may leave unsent.
-    static constexpr std::uint32_t kRestartSkip = 99;
+    static constexpr std::uint32_t kRestartSkip = 100;
     static constexpr std::uint32_t kSenderQueueSlots = 16;
 
     SequenceStep Observe(std::uint32_t sequence);

@@ -22,6 +22,10 @@ namespace audioserver {
 std::string DefaultSocketFolder();
 std::string SocketPath();
 
+// A stream socket connected to the server listening at `path` (close-on-exec), or -1 when none
+// answers there. For a client that keeps a connection of its own, as an application that plays.
+int ConnectToServer(const std::string& path);
+
 class Connection {
 public:
     Connection() = default;

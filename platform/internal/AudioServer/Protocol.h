@@ -11,6 +11,18 @@
 // Response payloads start with the i32 status, then
 //     HasProperty: u8 answer;  GetPropertyDataSize: u32 size;  GetPropertyData: value data;
 //     SetPropertyData: nothing.
+// The play requests carry an application's audio. They arrive on a connection of the
+// application's own, which stays open while it plays: when it closes, for whatever reason, the
+// server stops what the application was playing. Request payloads:
+//     StartPlaying: u32 device ID (kAudioObjectUnknown: the default output device) | u32 length
+//                   and the application's bundle ID in UTF-8 (at most kMaxBundleIDSize bytes)
+//     PlayFrames:   u32 frame count (1 to kMaxFramesPerMessage) | that many frames of
+//                   interleaved stereo, each sample the bits of an IEEE 32-bit float as a u32
+//     StopPlaying:  nothing
+// Response payloads start with the i32 status, then
+//     StartPlaying: u32 device ID | u32 client ID;  PlayFrames: nothing;
+//     StopPlaying:  u64 frames played | u64 frames of silence played in place of frames that came
+//                   too late | u64 IO cycles that mixed the application.
 // A value is u8 0 (none), u8 1 followed by u32 length and the raw bytes, or u8 2 followed by one
 // CoreFoundation object: u8 type, then for strings and URLs u32 length and UTF-8 text, for data
 // u32 length and bytes, for integers an i64, for floats an f64, for booleans a u8, for arrays u32
@@ -22,6 +34,8 @@
 // a payload must be consumed exactly. Anything else is malformed, and the receiver drops the
 // connection that sent it.
 //
+// Version 2 added the play requests; a message of another version is malformed.
+//
 // Thread safety: the functions keep no state; any thread may call them. Objects are created and
 // released through CoreFoundation, so none of this is for a real-time thread.
 #pragma once
@@ -31,17 +45,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace audioserver {
 
 inline constexpr UInt32 kMagic = 'PLHS';
-inline constexpr UInt16 kVersion = 1;
+inline constexpr UInt16 kVersion = 2;
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr UInt32 kMaxPayloadSize = 1u << 20;
 // The most property data one request may carry or ask for; leaves room for the rest of a payload.
 inline constexpr UInt32 kMaxPropertyDataSize = kMaxPayloadSize - 1024;
 inline constexpr unsigned kMaxDepth = 32;
+// Play requests: frames are stereo; one message carries at most this many.
+inline constexpr UInt32 kPlayChannels = 2;
+inline constexpr UInt32 kMaxFramesPerMessage = 8192;
+inline constexpr UInt32 kMaxBundleIDSize = 1024;
 
 enum class Request : UInt16 {
     HasProperty = 1,
@@ -49,10 +68,18 @@ enum class Request : UInt16 {
     GetPropertyData = 3,
     SetPropertyData = 4,
 };
+// The play requests: kinds of their own, after those of Request.
+enum class PlayRequestKind : UInt16 {
+    StartPlaying = 5,
+    PlayFrames = 6,
+    StopPlaying = 7,
+};
 inline constexpr UInt16 kResponseFlag = 0x8000;
 
 // True for the kinds of Request.
 bool IsRequest(UInt16 kind);
+// True for the kinds of PlayRequestKind.
+bool IsPlayRequest(UInt16 kind);
 
 struct Header {
     UInt32 magic = kMagic;
@@ -158,14 +185,36 @@ struct PropertyResponse {
     Value data;                // GetPropertyData
 };
 
-// Whole messages, header included. Encoding fails only for a value that cannot be encoded or a
-// payload above kMaxPayloadSize.
+struct PlayRequest {
+    PlayRequestKind kind = PlayRequestKind::StartPlaying;
+    AudioObjectID deviceID = kAudioObjectUnknown;  // StartPlaying
+    std::string bundleID;                          // StartPlaying
+    std::vector<Float32> samples;                  // PlayFrames: kPlayChannels per frame
+};
+
+struct PlayResponse {
+    OSStatus status = 0;
+    AudioObjectID deviceID = kAudioObjectUnknown;  // StartPlaying
+    UInt32 clientID = 0;                           // StartPlaying
+    UInt64 framesPlayed = 0;                       // StopPlaying
+    UInt64 framesMissed = 0;                       // StopPlaying
+    UInt64 cycles = 0;                             // StopPlaying
+};
+
+// Whole messages, header included. Encoding fails only for a value that cannot be encoded, a
+// payload above kMaxPayloadSize, or a play request outside its bounds (a bundle ID too long, no
+// frames, too many, or half a frame).
 bool EncodeRequest(const PropertyRequest& request, std::vector<UInt8>& message);
 bool EncodeResponse(Request kind, const PropertyResponse& response, std::vector<UInt8>& message);
+bool EncodePlayRequest(const PlayRequest& request, std::vector<UInt8>& message);
+bool EncodePlayResponse(PlayRequestKind kind, const PlayResponse& response, std::vector<UInt8>& message);
 
-// Payloads (after the header). False for anything malformed, trailing bytes included.
+// Payloads (after the header). False for anything malformed, trailing bytes included, and for a
+// kind of the other family of requests.
 bool DecodeRequest(UInt16 kind, const std::vector<UInt8>& payload, PropertyRequest& request);
 bool DecodeResponse(Request kind, const std::vector<UInt8>& payload, PropertyResponse& response);
+bool DecodePlayRequest(UInt16 kind, const std::vector<UInt8>& payload, PlayRequest& request);
+bool DecodePlayResponse(PlayRequestKind kind, const std::vector<UInt8>& payload, PlayResponse& response);
 
 // ---- Sockets ---------------------------------------------------------------------------------
 

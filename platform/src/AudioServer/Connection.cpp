@@ -24,7 +24,9 @@ std::string EnvironmentValue(const char* name) {
     return value != nullptr ? value : "";
 }
 
-int Connect(const std::string& path) {
+}  // namespace
+
+int ConnectToServer(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof(address.sun_path)) return -1;
@@ -37,8 +39,6 @@ int Connect(const std::string& path) {
     }
     return socket;
 }
-
-}  // namespace
 
 std::string DefaultSocketFolder() {
     const std::string runtime = EnvironmentValue("XDG_RUNTIME_DIR");
@@ -67,7 +67,7 @@ OSStatus Connection::Exchange(const PropertyRequest& request, PropertyResponse& 
     const std::lock_guard<std::mutex> lock(mMutex);
     const bool reused = mSocket >= 0;
     for (int attempt = 0; attempt < (reused ? 2 : 1); ++attempt) {
-        if (mSocket < 0) mSocket = Connect(SocketPath());
+        if (mSocket < 0) mSocket = ConnectToServer(SocketPath());
         if (mSocket < 0) return kAudioHardwareNotRunningError;
         if (ExchangeOnce(message, request.kind, response)) return kAudioHardwareNoError;
         Close();

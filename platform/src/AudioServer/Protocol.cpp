@@ -104,6 +104,11 @@ bool IsRequest(UInt16 kind) {
     return kind >= static_cast<UInt16>(Request::HasProperty) && kind <= static_cast<UInt16>(Request::SetPropertyData);
 }
 
+bool IsPlayRequest(UInt16 kind) {
+    return kind >= static_cast<UInt16>(PlayRequestKind::StartPlaying) &&
+           kind <= static_cast<UInt16>(PlayRequestKind::StopPlaying);
+}
+
 // ---- Value ------------------------------------------------------------------------------------
 
 Value Value::FromBytes(const void* bytes, std::size_t size) {
@@ -504,6 +509,97 @@ bool DecodeResponse(Request kind, const std::vector<UInt8>& payload, PropertyRes
         break;
     case Request::SetPropertyData:
         break;
+    }
+    return reader.AtEnd();
+}
+
+bool EncodePlayRequest(const PlayRequest& request, std::vector<UInt8>& message) {
+    Writer writer;
+    switch (request.kind) {
+    case PlayRequestKind::StartPlaying:
+        if (request.bundleID.size() > kMaxBundleIDSize) return false;
+        writer.U32(request.deviceID);
+        writer.U32(static_cast<UInt32>(request.bundleID.size()));
+        writer.Raw(request.bundleID.data(), request.bundleID.size());
+        break;
+    case PlayRequestKind::PlayFrames: {
+        const std::size_t frames = request.samples.size() / kPlayChannels;
+        if (frames == 0 || frames > kMaxFramesPerMessage || request.samples.size() % kPlayChannels != 0) return false;
+        writer.U32(static_cast<UInt32>(frames));
+        for (const Float32 sample : request.samples) {
+            UInt32 bits = 0;
+            std::memcpy(&bits, &sample, sizeof(bits));
+            writer.U32(bits);
+        }
+        break;
+    }
+    case PlayRequestKind::StopPlaying:
+        break;
+    default:
+        return false;
+    }
+    message = std::move(writer.Bytes());
+    WriteHeader(message, static_cast<UInt16>(request.kind), message.size());
+    return true;
+}
+
+bool EncodePlayResponse(PlayRequestKind kind, const PlayResponse& response, std::vector<UInt8>& message) {
+    if (!IsPlayRequest(static_cast<UInt16>(kind))) return false;
+    Writer writer;
+    writer.I32(response.status);
+    if (kind == PlayRequestKind::StartPlaying) {
+        writer.U32(response.deviceID);
+        writer.U32(response.clientID);
+    } else if (kind == PlayRequestKind::StopPlaying) {
+        writer.U64(response.framesPlayed);
+        writer.U64(response.framesMissed);
+        writer.U64(response.cycles);
+    }
+    message = std::move(writer.Bytes());
+    WriteHeader(message, static_cast<UInt16>(static_cast<UInt16>(kind) | kResponseFlag), message.size());
+    return true;
+}
+
+bool DecodePlayRequest(UInt16 kind, const std::vector<UInt8>& payload, PlayRequest& request) {
+    if (!IsPlayRequest(kind)) return false;
+    Reader reader(payload.data(), payload.size());
+    request.kind = static_cast<PlayRequestKind>(kind);
+    if (request.kind == PlayRequestKind::StartPlaying) {
+        UInt32 size = 0;
+        if (!reader.U32(request.deviceID) || !reader.U32(size) || size > kMaxBundleIDSize) return false;
+        request.bundleID.resize(size);
+        for (char& character : request.bundleID) {
+            UInt8 byte = 0;
+            if (!reader.U8(byte)) return false;
+            character = static_cast<char>(byte);
+        }
+    } else if (request.kind == PlayRequestKind::PlayFrames) {
+        UInt32 frames = 0;
+        // The count is checked against the exact payload size before anything is allocated for it.
+        if (!reader.U32(frames) || frames == 0 || frames > kMaxFramesPerMessage ||
+            payload.size() != 4 + std::size_t{frames} * kPlayChannels * 4)
+            return false;
+        request.samples.resize(std::size_t{frames} * kPlayChannels);
+        for (Float32& sample : request.samples) {
+            UInt32 bits = 0;
+            reader.U32(bits);
+            std::memcpy(&sample, &bits, sizeof(sample));
+        }
+    }
+    return reader.AtEnd();
+}
+
+bool DecodePlayResponse(PlayRequestKind kind, const std::vector<UInt8>& payload, PlayResponse& response) {
+    if (!IsPlayRequest(static_cast<UInt16>(kind))) return false;
+    Reader reader(payload.data(), payload.size());
+    reader.I32(response.status);
+    if (kind == PlayRequestKind::StartPlaying) {
+        reader.U32(response.deviceID);
+        reader.U32(response.clientID);
+    } else if (kind == PlayRequestKind::StopPlaying) {
+        reader.U64(response.framesPlayed);
+        reader.U64(response.framesMissed);
+        reader.U64(response.cycles);
     }
     return reader.AtEnd();
 }

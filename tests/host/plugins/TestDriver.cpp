@@ -17,16 +17,34 @@
 //     from inside the property call, with the rate as the action; the rate changes when the host
 //     performs it.
 //   - The custom property 'tsta' (a dictionary) reports: launches, performed, aborted,
-//     performedOnRequestThread, performedWhileRunning, unknownObjectStatus, and events, the order
-//     of StartIO, StopIO, Request, Perform and Abort.
+//     performedOnRequestThread, performedWhileRunning, unknownObjectStatus, the IO counters below,
+//     and events, the order of AddDeviceClient and RemoveDeviceClient (with client ID, process ID
+//     and bundle ID), WillDo (with the operation and client ID), StartIO, StopIO, Request, Perform
+//     and Abort.
 //   - The custom property 'tcmd' (a string, settable) takes the commands "add-device",
 //     "remove-device", "hide" (hides device 2 and says so), "notify-unknown" (PropertiesChanged
-//     of an object that does not exist; its status is kept) and "request-from-thread" (a change
-//     to 44100 asked for from a thread of the plug-in's own).
+//     of an object that does not exist; its status is kept), "request-from-thread" (a change
+//     to 44100 asked for from a thread of the plug-in's own), "new-time-line" (the next zero time
+//     stamp starts a time line with a new seed), "slow-cycle" (the next WriteMix takes 40 ms) and
+//     "clear-recording".
+//   - IO as a real device does it, with nothing on the IO path that locks, allocates or calls the
+//     system: a clock like the platform's sample (zero time stamps one period of 16384 frames
+//     apart, anchored at the first StartIO, one period further when asked after it passed), and
+//     ProcessMix and WriteMix, in place. WriteMix records the first kRecordedFrames frames it gets
+//     since the last "clear-recording"; the custom property 'tmix' (data) returns them. The IO
+//     counters check the server as it drives the device: cycles (Begin Cycle), writeMixFrames,
+//     resyncs (cycle counters back at 1), counterFaults (a counter neither one more than the last
+//     nor 1), outputTimeFaults (output times not contiguous), outsideCycle (an operation outside
+//     Begin and End Cycle), ioWhileStopped (an IO call while no client has started IO),
+//     threadMarks (Begin and End Thread).
 
 #include <CoreAudio/AudioServerPlugIn.h>
 
+#include <mach/mach_time.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -61,6 +79,11 @@ constexpr AudioObjectID kUnknownObjectID = 77;
 
 constexpr AudioObjectPropertySelector kStateSelector = 'tsta';
 constexpr AudioObjectPropertySelector kCommandSelector = 'tcmd';
+constexpr AudioObjectPropertySelector kRecordingSelector = 'tmix';
+
+constexpr UInt32 kZeroTimeStampPeriod = 16384;
+constexpr UInt32 kChannels = 2;
+constexpr std::size_t kRecordedFrames = 120000;
 
 // ---- State --------------------------------------------------------------------------------------
 
@@ -88,11 +111,46 @@ State& TheState()
     return *state;
 }
 
-void AddEvent(State& state, const char* event)
+void AddEvent(State& state, const std::string& event)
 {
-    if (state.events.size() < 256) {
-        state.events.emplace_back(event);
+    if (state.events.size() < 4096) {
+        state.events.push_back(event);
     }
+}
+
+// What the IO calls touch: atomics and storage that exists from the start, never the state's
+// mutex, so that the IO thread neither waits nor allocates here.
+struct IOState
+{
+    std::atomic<int> running{0};
+    // The clock. The anchor and the rate are set by the first StartIO, before IO runs.
+    std::atomic<UInt64> anchorHostTime{0};
+    std::atomic<Float64> ticksPerFrame{0};
+    std::atomic<UInt64> periods{0};
+    std::atomic<UInt64> seed{1};
+    std::atomic<bool> newTimeLineAsked{false};
+    std::atomic<int> slowCyclesAsked{0};
+    // The checks.
+    std::atomic<bool> inCycle{false};
+    std::atomic<UInt64> lastCounter{0};
+    std::atomic<Float64> lastOutputTime{0};
+    std::atomic<long long> cycles{0};
+    std::atomic<long long> resyncs{0};
+    std::atomic<long long> counterFaults{0};
+    std::atomic<long long> outputTimeFaults{0};
+    std::atomic<long long> outsideCycle{0};
+    std::atomic<long long> ioWhileStopped{0};
+    std::atomic<long long> threadMarks{0};
+    std::atomic<long long> writeMixFrames{0};
+    // WriteMix's frames, published by the count.
+    std::atomic<std::size_t> recorded{0};
+    Float32 recording[kRecordedFrames * kChannels];
+};
+
+IOState& TheIOState()
+{
+    static IOState* state = new IOState;
+    return *state;
 }
 
 // ---- Values -------------------------------------------------------------------------------------
@@ -176,6 +234,15 @@ CFTypeRef MakeStateDictionary(State& state)
     put("performedOnRequestThread", number(state.performedOnRequestThread));
     put("performedWhileRunning", number(state.performedWhileRunning));
     put("unknownObjectStatus", number(state.unknownObjectStatus));
+    const IOState& io = TheIOState();
+    put("cycles", number(io.cycles));
+    put("resyncs", number(io.resyncs));
+    put("counterFaults", number(io.counterFaults));
+    put("outputTimeFaults", number(io.outputTimeFaults));
+    put("outsideCycle", number(io.outsideCycle));
+    put("ioWhileStopped", number(io.ioWhileStopped));
+    put("threadMarks", number(io.threadMarks));
+    put("writeMixFrames", number(io.writeMixFrames));
     CFMutableArrayRef events = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
     for (const std::string& event : state.events) {
         const CFStringRef text = NewString(event);
@@ -312,14 +379,25 @@ OSStatus Lookup(State& state, AudioObjectID objectID, const AudioObjectPropertyA
             value = Scalar<UInt32>(0);
             return IsInputOrOutput(address.mScope) ? 0 : kAudioHardwareUnknownPropertyError;
         case kAudioDevicePropertyZeroTimeStampPeriod:
-            value = Scalar<UInt32>(16384);
+            value = Scalar<UInt32>(kZeroTimeStampPeriod);
             return 0;
         case kAudioObjectPropertyCustomPropertyInfoList:
             value = Bytes(std::vector<AudioServerPlugInCustomPropertyInfo>{
                 {kStateSelector, kAudioServerPlugInCustomPropertyDataTypeCFPropertyList,
                  kAudioServerPlugInCustomPropertyDataTypeNone},
                 {kCommandSelector, kAudioServerPlugInCustomPropertyDataTypeCFString,
+                 kAudioServerPlugInCustomPropertyDataTypeNone},
+                {kRecordingSelector, kAudioServerPlugInCustomPropertyDataTypeCFPropertyList,
                  kAudioServerPlugInCustomPropertyDataTypeNone}});
+            return 0;
+        case kRecordingSelector:
+            value.make = [] {
+                const IOState& io = TheIOState();
+                const std::size_t frames = io.recorded.load(std::memory_order_acquire);
+                return static_cast<CFTypeRef>(CFDataCreate(kCFAllocatorDefault,
+                                                           reinterpret_cast<const UInt8*>(io.recording),
+                                                           static_cast<CFIndex>(frames * kChannels * sizeof(Float32))));
+            };
             return 0;
         case kStateSelector:
             value.make = [&state] { return MakeStateDictionary(state); };
@@ -413,6 +491,15 @@ OSStatus RunCommand(const std::string& command)
             state.added = false;
         } else if (command == "hide") {
             state.hidden = true;
+        } else if (command == "new-time-line") {
+            TheIOState().newTimeLineAsked.store(true);
+            return 0;
+        } else if (command == "slow-cycle") {
+            TheIOState().slowCyclesAsked.fetch_add(1);
+            return 0;
+        } else if (command == "clear-recording") {
+            TheIOState().recorded.store(0);
+            return 0;
         } else if (command != "notify-unknown" && command != "request-from-thread") {
             return kAudioHardwareIllegalOperationError;
         }
@@ -481,17 +568,30 @@ OSStatus DestroyDevice(AudioServerPlugInDriverRef, AudioObjectID)
     return kAudioHardwareUnsupportedOperationError;
 }
 
-OSStatus AddDeviceClient(AudioServerPlugInDriverRef, AudioObjectID deviceID, const AudioServerPlugInClientInfo*)
+OSStatus RecordClient(const char* call, AudioObjectID deviceID, const AudioServerPlugInClientInfo* client)
 {
     State& state = TheState();
     const std::lock_guard<std::mutex> lock(state.mutex);
-    return IsDevice(state, deviceID) ? 0 : kAudioHardwareBadObjectError;
+    if (!IsDevice(state, deviceID)) {
+        return kAudioHardwareBadObjectError;
+    }
+    if (client == nullptr) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    AddEvent(state, std::string(call) + " " + std::to_string(client->mClientID) + " " + std::to_string(client->mProcessID)
+                        + " " + TextOf(client->mBundleID));
+    return 0;
 }
 
-OSStatus RemoveDeviceClient(AudioServerPlugInDriverRef driver, AudioObjectID deviceID,
+OSStatus AddDeviceClient(AudioServerPlugInDriverRef, AudioObjectID deviceID, const AudioServerPlugInClientInfo* client)
+{
+    return RecordClient("AddDeviceClient", deviceID, client);
+}
+
+OSStatus RemoveDeviceClient(AudioServerPlugInDriverRef, AudioObjectID deviceID,
                             const AudioServerPlugInClientInfo* client)
 {
-    return AddDeviceClient(driver, deviceID, client);
+    return RecordClient("RemoveDeviceClient", deviceID, client);
 }
 
 OSStatus PerformDeviceConfigurationChange(AudioServerPlugInDriverRef, AudioObjectID deviceID, UInt64 action, void*)
@@ -620,7 +720,18 @@ OSStatus StartIO(AudioServerPlugInDriverRef, AudioObjectID, UInt32)
 {
     State& state = TheState();
     const std::lock_guard<std::mutex> lock(state.mutex);
+    IOState& io = TheIOState();
+    if (state.running == 0) {
+        // The clock starts: sample time 0 is now.
+        mach_timebase_info_data_t timebase{1, 1};
+        mach_timebase_info(&timebase);
+        io.ticksPerFrame.store(1.0e9 / state.sampleRate * timebase.denom / timebase.numer);
+        io.anchorHostTime.store(mach_absolute_time());
+        io.periods.store(0);
+        io.lastCounter.store(0);
+    }
     ++state.running;
+    io.running.store(state.running);
     AddEvent(state, "StartIO");
     return 0;
 }
@@ -633,42 +744,122 @@ OSStatus StopIO(AudioServerPlugInDriverRef, AudioObjectID, UInt32)
         return kAudioHardwareIllegalOperationError;
     }
     --state.running;
+    TheIOState().running.store(state.running);
     AddEvent(state, "StopIO");
     return 0;
+}
+
+void CheckRunning(IOState& io)
+{
+    if (io.running.load(std::memory_order_acquire) == 0) {
+        io.ioWhileStopped.fetch_add(1);
+    }
 }
 
 OSStatus GetZeroTimeStamp(AudioServerPlugInDriverRef, AudioObjectID, UInt32, Float64* sampleTime, UInt64* hostTime,
                           UInt64* seed)
 {
-    *sampleTime = 0;
-    *hostTime = 0;
-    *seed = 1;
+    IOState& io = TheIOState();
+    CheckRunning(io);
+    const UInt64 now = mach_absolute_time();
+    if (io.newTimeLineAsked.exchange(false)) {
+        io.seed.fetch_add(1);
+        io.anchorHostTime.store(now);
+        io.periods.store(0);
+    }
+    const Float64 ticksPerPeriod = io.ticksPerFrame.load() * kZeroTimeStampPeriod;
+    const UInt64 anchor = io.anchorHostTime.load();
+    UInt64 periods = io.periods.load();
+    if (now >= anchor + static_cast<UInt64>(ticksPerPeriod * static_cast<Float64>(periods + 1))) {
+        io.periods.store(++periods);
+    }
+    *sampleTime = static_cast<Float64>(periods * kZeroTimeStampPeriod);
+    *hostTime = anchor + static_cast<UInt64>(ticksPerPeriod * static_cast<Float64>(periods));
+    *seed = io.seed.load();
     return 0;
 }
 
-OSStatus WillDoIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32, UInt32, Boolean* willDo,
-                           Boolean* willDoInPlace)
+OSStatus WillDoIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32 clientID, UInt32 operationID,
+                           Boolean* willDo, Boolean* willDoInPlace)
 {
-    *willDo = false;
+    {
+        State& state = TheState();
+        const std::lock_guard<std::mutex> lock(state.mutex);
+        char code[5] = {static_cast<char>(operationID >> 24), static_cast<char>(operationID >> 16),
+                        static_cast<char>(operationID >> 8), static_cast<char>(operationID), 0};
+        AddEvent(state, std::string("WillDo ") + code + " " + std::to_string(clientID));
+    }
+    *willDo = operationID == kAudioServerPlugInIOOperationProcessMix
+        || operationID == kAudioServerPlugInIOOperationWriteMix;
     *willDoInPlace = true;
     return 0;
 }
 
-OSStatus BeginIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32, UInt32, UInt32,
-                          const AudioServerPlugInIOCycleInfo*)
+OSStatus BeginIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32, UInt32 operationID, UInt32 frames,
+                          const AudioServerPlugInIOCycleInfo* cycle)
 {
+    IOState& io = TheIOState();
+    CheckRunning(io);
+    if (operationID == kAudioServerPlugInIOOperationThread) {
+        io.threadMarks.fetch_add(1);
+        return 0;
+    }
+    if (operationID != kAudioServerPlugInIOOperationCycle) {
+        if (!io.inCycle.load()) {
+            io.outsideCycle.fetch_add(1);
+        }
+        return 0;
+    }
+    io.inCycle.store(true);
+    io.cycles.fetch_add(1);
+    const UInt64 last = io.lastCounter.exchange(cycle->mIOCycleCounter);
+    if (cycle->mIOCycleCounter == 1) {
+        io.resyncs.fetch_add(last != 0 ? 1 : 0);
+    } else if (cycle->mIOCycleCounter != last + 1) {
+        io.counterFaults.fetch_add(1);
+    } else if (cycle->mOutputTime.mSampleTime != io.lastOutputTime.load() + frames) {
+        io.outputTimeFaults.fetch_add(1);
+    }
+    io.lastOutputTime.store(cycle->mOutputTime.mSampleTime);
     return 0;
 }
 
-OSStatus DoIOOperation(AudioServerPlugInDriverRef, AudioObjectID, AudioObjectID, UInt32, UInt32, UInt32,
-                       const AudioServerPlugInIOCycleInfo*, void*, void*)
+OSStatus DoIOOperation(AudioServerPlugInDriverRef, AudioObjectID, AudioObjectID, UInt32, UInt32 operationID,
+                       UInt32 frames, const AudioServerPlugInIOCycleInfo*, void* mainBuffer, void*)
 {
+    IOState& io = TheIOState();
+    CheckRunning(io);
+    if (!io.inCycle.load()) {
+        io.outsideCycle.fetch_add(1);
+    }
+    if (operationID != kAudioServerPlugInIOOperationWriteMix || mainBuffer == nullptr) {
+        return 0;
+    }
+    if (io.slowCyclesAsked.load() > 0) {
+        io.slowCyclesAsked.fetch_sub(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    io.writeMixFrames.fetch_add(frames);
+    // One writer, the IO thread: the count is published after the frames.
+    const std::size_t recorded = io.recorded.load(std::memory_order_relaxed);
+    const std::size_t taken = std::min<std::size_t>(frames, kRecordedFrames - recorded);
+    std::memcpy(io.recording + recorded * kChannels, mainBuffer, taken * kChannels * sizeof(Float32));
+    io.recorded.store(recorded + taken, std::memory_order_release);
     return 0;
 }
 
-OSStatus EndIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32, UInt32, UInt32,
+OSStatus EndIOOperation(AudioServerPlugInDriverRef, AudioObjectID, UInt32, UInt32 operationID, UInt32,
                         const AudioServerPlugInIOCycleInfo*)
 {
+    IOState& io = TheIOState();
+    CheckRunning(io);
+    if (operationID == kAudioServerPlugInIOOperationThread) {
+        io.threadMarks.fetch_add(1);
+    } else if (operationID == kAudioServerPlugInIOOperationCycle) {
+        io.inCycle.store(false);
+    } else if (!io.inCycle.load()) {
+        io.outsideCycle.fetch_add(1);
+    }
     return 0;
 }
 

@@ -43,7 +43,7 @@ TEST(Receiver, FillsLostPacketsWithSilenceAndLeavesLateAndDuplicateOnesOut)
     EXPECT_TRUE(stream.Take(receiver, BuildPacket(13, 512)).samples.empty()); // duplicate
     stream.Take(receiver, BuildPacket(14, 100));
     // The sender restarted after leaving two packets unsent: only those two become silence.
-    const Delivery restart = stream.Take(receiver, BuildPacket(14 + 1 + 2 + 99, 100));
+    const Delivery restart = stream.Take(receiver, BuildPacket(14 + 1 + 2 + 100, 100));
     EXPECT_EQ(restart.step.arrival, Arrival::Restart);
     EXPECT_EQ(restart.silenceFrames, 200u);
 
@@ -54,7 +54,7 @@ TEST(Receiver, FillsLostPacketsWithSilenceAndLeavesLateAndDuplicateOnesOut)
     Append(expected, TestSamples(13, 512));
     Append(expected, TestSamples(14, 100));
     expected.insert(expected.end(), 200 * 2, 0.0f);
-    Append(expected, TestSamples(116, 100));
+    Append(expected, TestSamples(117, 100));
     EXPECT_EQ(stream.samples, expected);
 
     const Summary summary = receiver.GetSummary();
