@@ -8,39 +8,16 @@
 # Ctrl-C just stops everything; while it plays, it stops the playing and shows what arrived.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh build
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELIO_BUILD_TESTS=OFF >/dev/null
-cmake --build build/release
+source scripts/processes.sh
+build_release
 
 bin=build/release
 seconds=${PELIO_RUN_SECONDS:-4}
 out=$(mktemp -d "${TMPDIR:-/tmp}/pelio-run.XXXXXX")
 export PELIO_HOST_SOCKET="$out/host.sock"
 
-started=()
-stop_all() {
-  for pid in "${started[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${started[@]}"; do
-    wait "$pid" 2>/dev/null || true
-  done
-  started=()
-}
 trap stop_all EXIT
 trap 'echo "interrupted"; exit 130' INT TERM
-
-# Waits up to 10 s for a line in a log; fails when the process writing it ends first.
-await() {
-  local pid=$1 log=$2 line=$3
-  for _ in $(seq 100); do
-    grep -q "$line" "$log" 2>/dev/null && return 0
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  cat "$log" >&2
-  return 1
-}
 
 "$bin/host/pelio-host" serve --plugins "$bin/HAL" --state "$out/state" 2>"$out/serve.log" &
 server=$!

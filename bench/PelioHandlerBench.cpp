@@ -14,47 +14,21 @@
 // Figures per call: the mean, and the median, 99th percentile and maximum of the 16-call spans
 // divided by 16 (two clock reads per span, about 2% of one).
 
+#include "PacketRing.h"
 #include "PelioHandler.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
-
-namespace pelio {
-
-struct PelioHandlerInspector
-{
-    // Frees every queued slot without copying anything out. Only while no sender thread runs.
-    static void EmptyRing(PelioHandler& handler)
-    {
-        handler.mReadIndex.value.store(handler.mWriteIndex.value.load(std::memory_order_relaxed),
-                                       std::memory_order_release);
-    }
-};
-
-} // namespace pelio
 
 namespace {
 
 using pelio::PelioHandler;
-
-constexpr UInt32 kCycleBytes = 512 * PelioHandler::kBytesPerFrame;
-
-std::vector<std::byte> MakeMix()
-{
-    std::vector<std::byte> mix(kCycleBytes);
-    for (std::size_t index = 0; index < mix.size(); ++index) {
-        mix[index] = static_cast<std::byte>(index * 7);
-    }
-    return mix;
-}
+using pelio::bench::kCycleBytes;
 
 struct Handler
 {
@@ -62,55 +36,22 @@ struct Handler
     std::shared_ptr<PelioHandler> handler = std::make_shared<PelioHandler>();
     std::shared_ptr<hal::Stream> stream;
 
-    void Write(const std::byte* mix) { handler->OnWriteMixedOutput(stream, 0.0, 0.0, mix, kCycleBytes); }
+    void Write(const void* mix) { handler->OnWriteMixedOutput(stream, 0.0, 0.0, mix, kCycleBytes); }
     void EndBatch() { pelio::PelioHandlerInspector::EmptyRing(*handler); }
 };
 
 template <std::size_t SlotCount>
-struct Floor
+struct Floor : pelio::bench::PacketFloor<SlotCount>
 {
-    struct alignas(PelioHandler::kCacheLineBytes) Slot
-    {
-        std::array<std::byte, PelioHandler::kMaxDatagramBytes> bytes;
-        std::uint64_t length;
-    };
-
-    std::unique_ptr<std::array<Slot, SlotCount>> slots = std::make_unique<std::array<Slot, SlotCount>>();
-    std::size_t next = 0;
-    std::uint32_t sequence = 0;
-
-    void Write(const std::byte* mix)
-    {
-        Slot& slot = (*slots)[next++ % SlotCount];
-        const std::uint32_t number = sequence++;
-        const std::uint32_t sampleRate = PelioHandler::kSampleRate;
-        const std::uint16_t channelCount = PelioHandler::kChannelCount;
-        const std::uint16_t frameCount = 512;
-        std::memcpy(slot.bytes.data(), "PELO", 4);
-        std::memcpy(slot.bytes.data() + 4, &number, 4);
-        std::memcpy(slot.bytes.data() + 8, &sampleRate, 4);
-        std::memcpy(slot.bytes.data() + 12, &channelCount, 2);
-        std::memcpy(slot.bytes.data() + 14, &frameCount, 2);
-        std::memcpy(slot.bytes.data() + PelioHandler::kHeaderBytes, mix, kCycleBytes);
-        slot.length = PelioHandler::kHeaderBytes + kCycleBytes;
-        // The handler's stores happen behind a call the compiler cannot see into; these must
-        // not be merged across calls or dropped either.
-        benchmark::ClobberMemory();
-    }
     void EndBatch() {}
 };
-
-double Percentile(const std::vector<double>& sorted, double fraction)
-{
-    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(fraction * static_cast<double>(sorted.size())))];
-}
 
 template <class Target>
 void BM_WriteMixedOutput512Frames(benchmark::State& state)
 {
     constexpr std::size_t kBatch = PelioHandler::kRingSlots;
     Target target;
-    const std::vector<std::byte> mix = MakeMix();
+    const std::vector<Float32> mix = pelio::bench::MakeMix();
     std::vector<double> perCall;
     perCall.reserve(static_cast<std::size_t>(state.max_iterations));
 
@@ -126,15 +67,7 @@ void BM_WriteMixedOutput512Frames(benchmark::State& state)
         target.EndBatch();
     }
 
-    std::sort(perCall.begin(), perCall.end());
-    double sum = 0.0;
-    for (const double nanoseconds : perCall) {
-        sum += nanoseconds;
-    }
-    state.counters["mean_ns"] = sum / static_cast<double>(perCall.size());
-    state.counters["p50_ns"] = Percentile(perCall, 0.50);
-    state.counters["p99_ns"] = Percentile(perCall, 0.99);
-    state.counters["max_ns"] = perCall.back();
+    pelio::bench::ReportPerCall(state, perCall);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBatch * kCycleBytes));
 }
 

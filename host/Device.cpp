@@ -81,11 +81,12 @@ bool ReadDeviceDescription(PlugIn& plugIn, AudioObjectID deviceID, ObjectMap& ob
 }
 
 Device::Device(PlugIn& plugIn, AudioObjectID plugInID, AudioObjectID serverID, DeviceDescription description,
-               UInt32 ioBufferFrames)
+               UInt32 ioBufferFrames, CycleLog* cycleLog)
     : mPlugIn(plugIn)
     , mPlugInID(plugInID)
     , mServerID(serverID)
     , mIOBufferFrames(ioBufferFrames)
+    , mCycleLog(cycleLog)
     , mDescription(std::move(description))
 {
 }
@@ -150,7 +151,7 @@ OSStatus Device::StartPlayer(const std::shared_ptr<Player>& player)
             Log("device %u: IO cannot start: %s", mServerID, whyNot.c_str());
             return status;
         }
-        thread = std::make_unique<IOThread>(mServerID, std::move(plan));
+        thread = std::make_unique<IOThread>(mServerID, std::move(plan), mCycleLog);
     }
     if (const OSStatus status = mPlugIn.StartIO(mPlugInID, player->GetClientID())) {
         return status;

@@ -35,6 +35,7 @@
 
 namespace pelio::host {
 
+class CycleLog;
 class IOThread;
 class Player;
 class PlugIn;
@@ -67,9 +68,10 @@ bool ReadDeviceDescription(PlugIn& plugIn, AudioObjectID deviceID, ObjectMap& ob
 class Device
 {
 public:
-    // `ioBufferFrames`: the nominal size of the device's IO cycles.
+    // `ioBufferFrames`: the nominal size of the device's IO cycles. `cycleLog`, which may be null,
+    // gets the device's IO cycles (see CycleLog.h) and must outlive the device.
     Device(PlugIn& plugIn, AudioObjectID plugInID, AudioObjectID serverID, DeviceDescription description,
-           UInt32 ioBufferFrames);
+           UInt32 ioBufferFrames, CycleLog* cycleLog = nullptr);
     // Stops the IO thread, should one still run.
     ~Device();
     Device(const Device&) = delete;
@@ -109,6 +111,7 @@ private:
     const AudioObjectID mPlugInID;
     const AudioObjectID mServerID;
     const UInt32 mIOBufferFrames;
+    CycleLog* const mCycleLog;
 
     mutable std::mutex mDescriptionMutex;
     DeviceDescription mDescription;

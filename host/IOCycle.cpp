@@ -270,6 +270,7 @@ IOCycle::Report IOCycle::Run() noexcept HAL_NONBLOCKING
     mWakeSampleTime += frames;
     report.nextWakeHostTime = mClock.HostTimeAt(mWakeSampleTime);
     const UInt64 end = mach_absolute_time();
+    report.endHostTime = end;
     if (end > report.nextWakeHostTime) {
         report.late = true;
         report.lateByTicks = end - report.nextWakeHostTime;

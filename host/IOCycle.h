@@ -82,6 +82,7 @@ public:
         UInt64 nextWakeHostTime = 0; // when the next cycle is due
         Resync resync = Resync::None;
         ClockModel::Change stamp = ClockModel::Change::Same;
+        UInt64 endHostTime = 0;      // the host clock when the cycle ended, after WriteMix
         bool late = false;
         UInt64 lateByTicks = 0;
         UInt32 failures = 0;          // calls into the device that failed in this cycle

@@ -120,9 +120,11 @@ private:
     Limit mIrregular;
 };
 
-IOThread::IOThread(AudioObjectID deviceServerID, IOPlan plan)
+IOThread::IOThread(AudioObjectID deviceServerID, IOPlan plan, CycleLog* cycleLog)
     : mDeviceServerID(deviceServerID)
     , mCycle(std::move(plan))
+    , mCycleLog(cycleLog)
+    , mRecording(cycleLog != nullptr ? std::make_unique<CycleLog::Recording>() : nullptr)
 {
 }
 
@@ -165,10 +167,16 @@ void IOThread::Run()
     while (!mStopping.load(std::memory_order_acquire)) {
         const IOCycle::Report report = mCycle.Run();
         reporter.Take(report);
+        if (mRecording != nullptr) {
+            mRecording->Add(report.cycleCounter, report.endHostTime, report.late);
+        }
         WaitUntil(report.nextWakeHostTime);
     }
     mCycle.EndThread();
     reporter.Summarise();
+    if (mCycleLog != nullptr) {
+        mCycleLog->Write(mDeviceServerID, *mRecording);
+    }
 }
 
 void IOThread::WaitUntil(UInt64 hostTime) const

@@ -13,9 +13,13 @@
 // and for falling behind; failed calls; zero time stamps out of line), with running counts; the
 // thread logs the totals when it stops.
 //
+// With a cycle log, the thread records when each cycle ended and appends the record to the log
+// when it stops.
+//
 // Threads: Start, Stop, Attach and Detach from control threads (the device's IO mutex keeps them
 // apart); the counters from any thread.
 
+#include "CycleLog.h"
 #include "IOCycle.h"
 #include "IOPlan.h"
 
@@ -28,8 +32,9 @@ namespace pelio::host {
 class IOThread
 {
 public:
-    // `deviceServerID` names the device in the log.
-    IOThread(AudioObjectID deviceServerID, IOPlan plan);
+    // `deviceServerID` names the device in the logs; `cycleLog` may be null, and must outlive
+    // the thread otherwise.
+    IOThread(AudioObjectID deviceServerID, IOPlan plan, CycleLog* cycleLog = nullptr);
     // Stops.
     ~IOThread();
     IOThread(const IOThread&) = delete;
@@ -56,6 +61,8 @@ private:
 
     const AudioObjectID mDeviceServerID;
     IOCycle mCycle;
+    CycleLog* const mCycleLog;
+    const std::unique_ptr<CycleLog::Recording> mRecording;
     std::thread mThread;
     std::atomic<bool> mStopping{false};
     std::atomic<UInt64> mCycles{0};

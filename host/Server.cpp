@@ -70,6 +70,13 @@ bool Server::Start()
         return false;
     }
     std::string error;
+    if (!mOptions.cycleLogPath.empty()) {
+        mCycleLog = CycleLog::Open(mOptions.cycleLogPath, error);
+        if (mCycleLog == nullptr) {
+            Log("%s", error.c_str());
+            return false;
+        }
+    }
     if (!mSettings.Load(error)) {
         Log("the server's settings start empty: %s", error.c_str());
     }
@@ -258,7 +265,7 @@ void Server::ReadDevices(PlugIn& plugIn)
             Log("device %u: %s (%s)%s", serverID, description.name.c_str(), description.uid.c_str(),
                 description.isHidden ? ", hidden" : "");
             device = std::make_shared<Device>(plugIn, deviceID, serverID, std::move(description),
-                                              mOptions.ioBufferFrames);
+                                              mOptions.ioBufferFrames, mCycleLog.get());
         }
         devices.push_back(std::move(device));
     }

@@ -24,6 +24,7 @@
 //
 // Thread safety: Start and Stop from one controlling thread; everything else from any thread.
 
+#include "CycleLog.h"
 #include "DeviceList.h"
 #include "ObjectMap.h"
 #include "PlaySession.h"
@@ -49,6 +50,7 @@ struct ServerOptions
     std::string stateFolder;
     std::string socketPath;
     UInt32 ioBufferFrames = 512; // the nominal size of every device's IO cycles
+    std::string cycleLogPath;    // where to log every IO cycle (see CycleLog.h); none when empty
 };
 
 class Server final : private PlugInHost, private PlayDevices
@@ -90,6 +92,8 @@ private:
     std::size_t OrderOf(const PlugIn& plugIn) const;
 
     const ServerOptions mOptions;
+    // Before the devices, which write to it until they are gone.
+    std::unique_ptr<CycleLog> mCycleLog;
     ObjectMap mObjects;
     DeviceList mDevices;
     Storage mSettings;

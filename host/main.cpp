@@ -31,6 +31,7 @@ constexpr unsigned kLargestBuffer = 8192;
 int Usage()
 {
     std::fprintf(stderr, "usage: pelio-host serve [--plugins FOLDER] [--state FOLDER] [--buffer-frames N]\n"
+                         "                        [--cycle-log FILE]\n"
                          "       pelio-host list\n"
                          "       pelio-host set-default UID\n"
                          "       pelio-host play [--device UID] [--seconds S] (FILE | - | --signal NAME)\n"
@@ -50,11 +51,16 @@ std::string DefaultStateFolder()
 
 int Serve(int argc, char** argv)
 {
-    ServerOptions options{PELIO_HOST_DEFAULT_PLUGIN_FOLDER, DefaultStateFolder(), audioserver::SocketPath()};
+    ServerOptions options;
+    options.plugInFolder = PELIO_HOST_DEFAULT_PLUGIN_FOLDER;
+    options.stateFolder = DefaultStateFolder();
+    options.socketPath = audioserver::SocketPath();
     for (int index = 2; index < argc; ++index) {
         const std::string option = argv[index];
         if ((option == "--plugins" || option == "--state") && index + 1 < argc) {
             (option == "--plugins" ? options.plugInFolder : options.stateFolder) = argv[++index];
+        } else if (option == "--cycle-log" && index + 1 < argc) {
+            options.cycleLogPath = argv[++index];
         } else if (option == "--buffer-frames" && index + 1 < argc) {
             char* end = nullptr;
             const unsigned long frames = std::strtoul(argv[++index], &end, 10);

@@ -45,6 +45,15 @@ TEST(ClientInfoTest, CopiesTheHostRecord)
     }
 }
 
+TEST(ClientInfoTest, ABundleIdentifierThatIsNotAStringReadsAsNone)
+{
+    const SInt64 number = 42;
+    const CFNumberRef notAString = CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &number);
+    const AudioServerPlugInClientInfo record{12, 4, 1, reinterpret_cast<CFStringRef>(notAString)};
+    EXPECT_EQ(hal::ClientInfo::FromHostRecord(record), (hal::ClientInfo{12, 4, true, ""}));
+    CFRelease(notAString);
+}
+
 TEST(ClientTest, ReturnsExactlyTheValuesItWasBuiltFrom)
 {
     const hal::ClientInfo info{42, 4242, false, "local.test.app"};

@@ -285,7 +285,11 @@ InProcessServer::InProcessServer(const HostFolders& folders)
 {
     setenv("PELIO_HOST_SOCKET", folders.socket.c_str(), 1);
     audioserver::SharedConnection().Close();
-    mServer = std::make_unique<Server>(ServerOptions{folders.plugIns, folders.state, folders.socket});
+    ServerOptions options;
+    options.plugInFolder = folders.plugIns;
+    options.stateFolder = folders.state;
+    options.socketPath = folders.socket;
+    mServer = std::make_unique<Server>(std::move(options));
     EXPECT_TRUE(mServer->Start());
 }
 

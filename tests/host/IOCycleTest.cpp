@@ -2,6 +2,8 @@
 // order of the operations and their buffers, the cycle info on the device's time line, the mix,
 // resynchronisation and lateness. The host clock is moved by hand, so every time is exact.
 
+#include "CycleLog.h"
+#include "HostTestSupport.h"
 #include "IOCycle.h"
 #include "IOThread.h"
 #include "Player.h"
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -443,6 +446,64 @@ TEST(IOThread, MarksItsStartAndEndAndRunsContiguousCyclesUntilStopped)
     for (const AudioServerPlugInIOCycleInfo& info : device.cycles) {
         EXPECT_GE(info.mCurrentTime.mSampleTime + 1, info.mOutputTime.mSampleTime - kFrames - kOutputSafety);
     }
+}
+
+TEST(IOThread, LogsEveryCycleWithTheTimeItEndedWhenItStops)
+{
+    test::TemporaryFolder folder;
+    const std::string path = folder / "cycles.csv";
+    std::string error;
+    const auto log = CycleLog::Open(path, error);
+    ASSERT_NE(log, nullptr) << error;
+
+    FakeDevice device;
+    device.anchor = mach_absolute_time();
+    const UInt64 started = mach_absolute_time();
+    // Two runs of one thread: each writes its own cycles once.
+    IOThread thread(3, MakePlan(device, {}, {{kStereoOutput, 2, 1, 8}},
+                                Operations(device, {kAudioServerPlugInIOOperationWriteMix})),
+                    log.get());
+    for (int run = 0; run < 2; ++run) {
+        thread.Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        thread.Stop();
+    }
+
+    std::ifstream file(path);
+    std::string line;
+    ASSERT_TRUE(std::getline(file, line));
+    EXPECT_EQ(line, "device,cycle,end_ns,late");
+    std::vector<std::vector<unsigned long long>> rows;
+    while (std::getline(file, line)) {
+        std::vector<unsigned long long> fields;
+        std::size_t start = 0;
+        for (std::size_t comma = line.find(','); ; comma = line.find(',', start)) {
+            fields.push_back(std::stoull(line.substr(start, comma - start)));
+            if (comma == std::string::npos) {
+                break;
+            }
+            start = comma + 1;
+        }
+        ASSERT_EQ(fields.size(), 4u) << line;
+        rows.push_back(fields);
+    }
+    ASSERT_EQ(rows.size(), device.cycles.size());
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        EXPECT_EQ(rows[index][0], 3u);
+        EXPECT_EQ(rows[index][1], device.cycles[index].mIOCycleCounter);
+        EXPECT_LE(rows[index][3], 1u);
+        EXPECT_GE(rows[index][2], started);
+        if (index > 0) {
+            EXPECT_GE(rows[index][2], rows[index - 1][2]);
+        }
+    }
+}
+
+TEST(CycleLog, SaysWhyItCannotBeCreated)
+{
+    std::string error;
+    EXPECT_EQ(CycleLog::Open("/nonexistent-folder/cycles.csv", error), nullptr);
+    EXPECT_NE(error.find("/nonexistent-folder/cycles.csv"), std::string::npos) << error;
 }
 
 } // namespace
