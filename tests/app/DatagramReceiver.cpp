@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -60,6 +62,17 @@ DatagramReceiver::DatagramReceiver(std::uint16_t port)
         ThrowSystemError("bind");
     }
     mPort = ntohs(address.sin_port);
+}
+
+std::unique_ptr<DatagramReceiver> DatagramReceiver::OnPelioPort(std::string& whyNot)
+{
+    try {
+        return std::make_unique<DatagramReceiver>(47583);
+    } catch (const std::system_error& error) {
+        whyNot = std::string("UDP port 47583 on 127.0.0.1 is busy (") + error.what()
+                 + "): stop whatever listens there (a running pelio-listen?) and run the test again";
+        return nullptr;
+    }
 }
 
 DatagramReceiver::~DatagramReceiver()

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace pelio {
@@ -37,6 +39,10 @@ public:
     // std::system_error when the socket cannot be made or the port is taken.
     explicit DatagramReceiver(std::uint16_t port = 0);
     ~DatagramReceiver();
+
+    // A receiver on the Pelio port (47583), where the assembled driver sends; null when the port
+    // is taken, with what to do about it in `whyNot`.
+    static std::unique_ptr<DatagramReceiver> OnPelioPort(std::string& whyNot);
 
     DatagramReceiver(const DatagramReceiver&) = delete;
     DatagramReceiver& operator=(const DatagramReceiver&) = delete;

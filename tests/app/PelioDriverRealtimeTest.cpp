@@ -23,7 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <system_error>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -65,13 +65,9 @@ OSStatus RunCycle(const AudioServerPlugInDriverInterface& table, AudioServerPlug
 
 TEST(PelioDriverRealtime, TheIOPathIsRealtimeSafeFromTheTableToTheHandler)
 {
-    std::unique_ptr<pelio::DatagramReceiver> receiver;
-    try {
-        receiver = std::make_unique<pelio::DatagramReceiver>(47583);
-    } catch (const std::system_error& error) {
-        FAIL() << "UDP port 47583 on 127.0.0.1 is busy (" << error.what()
-               << "): stop whatever listens there (a running pelio-listen?) and run the test again";
-    }
+    std::string whyNot;
+    const auto receiver = pelio::DatagramReceiver::OnPelioPort(whyNot);
+    ASSERT_NE(receiver, nullptr) << whyNot;
     pelio::test::TestHost host;
     const std::shared_ptr<hal::Driver> driver = pelio::createDriver();
     AudioServerPlugInDriverRef reference = driver->GetReference();

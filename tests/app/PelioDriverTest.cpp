@@ -24,7 +24,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -314,13 +313,9 @@ TEST(PelioDriverFactory, TheTreeIsThePelioDevice)
 // else that listens there (CTest keeps it apart from the other users of the port).
 TEST(PelioDriverFactory, AWriteMixOf512FramesLeavesAsOneDatagram)
 {
-    std::unique_ptr<pelio::DatagramReceiver> receiver;
-    try {
-        receiver = std::make_unique<pelio::DatagramReceiver>(47583);
-    } catch (const std::system_error& error) {
-        FAIL() << "UDP port 47583 on 127.0.0.1 is busy (" << error.what()
-               << "): stop whatever listens there (a running pelio-listen?) and run the test again";
-    }
+    std::string whyNot;
+    const auto receiver = pelio::DatagramReceiver::OnPelioPort(whyNot);
+    ASSERT_NE(receiver, nullptr) << whyNot;
     Host host(Create(Module().factory));
     const AudioServerPlugInClientInfo client{5, getpid(), 1, nullptr};
     ASSERT_EQ(host.table.AddDeviceClient(host.reference, 2, &client), 0);

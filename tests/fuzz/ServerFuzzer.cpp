@@ -35,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -79,7 +80,11 @@ public:
         Require(mkdtemp(pattern) != nullptr, "no temporary folder");
         mFolder = pattern;
         mSocket = mFolder + "/host.sock";
-        mServer = new pelio::host::Server({PELIO_PLUGIN_FOLDER, mFolder + "/state", mSocket});
+        pelio::host::ServerOptions options;
+        options.plugInFolder = PELIO_PLUGIN_FOLDER;
+        options.stateFolder = mFolder + "/state";
+        options.socketPath = mSocket;
+        mServer = new pelio::host::Server(std::move(options));
         Require(mServer->Start(), "the server does not start");
     }
 
