@@ -43,9 +43,9 @@ echo "playing for $seconds s with $cores busy processes beside it"
 "$bin/host/pelio-host" play --signal two-tone --seconds "$seconds" 2>"$out/play.log"
 
 sleep 0.2
-kill -INT "$listener"
+kill -INT "$listener" 2>/dev/null || true
 wait "$listener" || true
-kill -TERM "$server"
+kill -TERM "$server" 2>/dev/null || true
 wait "$server" || true
 stop_all
 
