@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -76,6 +77,7 @@ TEST(DeviceIOConcurrencyTest, IOCyclesRunWhileTheHostChangesEverythingElse)
     // Each host thread counts its rounds, so that the IO thread runs until every one of them has
     // had its turns, however the scheduler treats them.
     constexpr UInt32 kRoundsEach = 200;
+    constexpr std::size_t kMostPendingChanges = 16;
     std::atomic<bool> done{false};
     std::atomic<int> threadsDone{0};
     std::vector<std::thread> hostThreads;
@@ -101,7 +103,13 @@ TEST(DeviceIOConcurrencyTest, IOCyclesRunWhileTheHostChangesEverythingElse)
         }
     });
     repeat([&](UInt32 round) {
-        // Streams come and go through the host's performs; IO for the first one never fails.
+        // Streams come and go through the host's performs; IO for the first one never fails. A
+        // stream stays in the device's tables until its removal is performed, so this thread waits
+        // for the host to keep up: unfair scheduling could otherwise let the requests run ahead of
+        // the performs, and every table copy grow with the backlog until the test never ends.
+        while (host.GetPendingConfigurationChangeCount() > kMostPendingChanges && !done.load()) {
+            std::this_thread::yield();
+        }
         const auto extra = device->AddStreamAsync(hal::Direction::Output);
         device->SetLatencyAsync(round % 32);
         device->RemoveStreamAsync(extra);

@@ -115,6 +115,12 @@ std::vector<TestHost::ConfigurationChangeRequest> TestHost::GetConfigurationChan
     return mRequests;
 }
 
+std::size_t TestHost::GetPendingConfigurationChangeCount() const
+{
+    const std::lock_guard<std::mutex> lock(mMutex);
+    return mPendingRequests.size();
+}
+
 std::vector<TestHost::ConfigurationChangeRequest> TestHost::TakePendingConfigurationChanges()
 {
     const std::lock_guard<std::mutex> lock(mMutex);

@@ -90,6 +90,8 @@ public:
 
     // Every request ever made, in order, performed or not.
     std::vector<ConfigurationChangeRequest> GetConfigurationChangeRequests() const;
+    // How many requests are waiting to be performed or aborted.
+    std::size_t GetPendingConfigurationChangeCount() const;
     // Removes the requests that are still pending and returns them, in request order.
     std::vector<ConfigurationChangeRequest> TakePendingConfigurationChanges();
 
