@@ -276,21 +276,29 @@ bool PlugIn::ReadText(AudioObjectID objectID, const AudioObjectPropertyAddress& 
 bool PlugIn::ReadBytes(AudioObjectID objectID, const AudioObjectPropertyAddress& address,
                        std::vector<UInt8>& bytes) const
 {
-    UInt32 size = 0;
-    if (GetPropertyDataSize(objectID, kHostProcessID, address, 0, nullptr, size) != kAudioHardwareNoError
-        || size > audioserver::kMaxPropertyDataSize) {
-        return false;
+    // A list may grow between the size and the read (a device added meanwhile), which the
+    // plug-in answers with a bad size: asked again, the size is the new one.
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        UInt32 size = 0;
+        if (GetPropertyDataSize(objectID, kHostProcessID, address, 0, nullptr, size) != kAudioHardwareNoError
+            || size > audioserver::kMaxPropertyDataSize) {
+            return false;
+        }
+        std::vector<UInt8> read(size);
+        UInt32 written = 0;
+        const OSStatus status = GetPropertyData(objectID, kHostProcessID, address, 0, nullptr, size, written, read.data());
+        if (status == kAudioHardwareBadPropertySizeError) {
+            continue;
+        }
+        if (status != kAudioHardwareNoError || written > size) {
+            return false;
+        }
+        read.resize(written);
+        bytes = std::move(read);
+        return true;
     }
-    std::vector<UInt8> read(size);
-    UInt32 written = 0;
-    if (GetPropertyData(objectID, kHostProcessID, address, 0, nullptr, size, written, read.data())
-            != kAudioHardwareNoError
-        || written > size) {
-        return false;
-    }
-    read.resize(written);
-    bytes = std::move(read);
-    return true;
+    return false;
 }
 
 bool PlugIn::ReadObjectIDs(AudioObjectID objectID, const AudioObjectPropertyAddress& address,

@@ -88,6 +88,8 @@ public:
     OSStatus AbortDeviceConfigurationChange(AudioObjectID deviceID, UInt64 action, void* info) const;
 
     // ---- Reads for the server's own bookkeeping, made as the host (process ID 0) ------------------
+    // False when the property cannot be read. A value that outgrows its size between the two
+    // calls (a list that gained an entry) is asked for again, up to three times.
 
     bool ReadUInt32(AudioObjectID objectID, const AudioObjectPropertyAddress& address, UInt32& value) const;
     bool ReadText(AudioObjectID objectID, const AudioObjectPropertyAddress& address, std::string& text) const;

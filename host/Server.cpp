@@ -247,7 +247,9 @@ void Server::ReadDevices(PlugIn& plugIn)
     const char* name = plugIn.GetBundle().name.c_str();
     std::vector<AudioObjectID> deviceIDs;
     if (!plugIn.ReadObjectIDs(kAudioObjectPlugInObject, kDeviceListAddress, deviceIDs)) {
+        // Nothing is known to have changed: the devices published stay as they are.
         Log("%s: its device list cannot be read", name);
+        return;
     }
     std::vector<std::shared_ptr<Device>> devices;
     for (const AudioObjectID deviceID : deviceIDs) {

@@ -12,7 +12,8 @@
 // Plug-ins call back through their host interfaces on any thread. PropertiesChanged of an object
 // the server never saw is refused with kAudioHardwareBadObjectError, as the platform refuses it;
 // otherwise what changed is read again later on the server's thread: the device list after a
-// change of the plug-in object, the device's description after a change of a device.
+// change of the plug-in object (a list that cannot be read leaves the published devices as they
+// are), the device's description after a change of a device.
 // RequestDeviceConfigurationChange returns at once; the change is performed later on the
 // server's thread with IO stopped around it, then the device is read again. A change for a device
 // the server does not publish by then (a request made during Initialize is taken, and its device

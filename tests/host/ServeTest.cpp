@@ -283,6 +283,33 @@ TEST_F(ServeStandIn, PropertiesChangedIsReadAgainAndUnknownObjectsAreRefused)
     EXPECT_EQ(Probe(folders.socket), kAvailableNotDefault);
 }
 
+TEST_F(ServeStandIn, ADeviceListThatCannotBeReadKeepsTheDevicesItHad)
+{
+    const AudioObjectID device = TranslateUID(kStandInUID);
+    const std::string addedUID = std::string(kStandInUID) + ".added";
+    const auto deviceCount = [] { return ReadObjectIDs(kAudioObjectSystemObject, kAudioHardwarePropertyDevices).size(); };
+
+    // A list that grew between its size and its data is read again.
+    EXPECT_EQ(SendTestCommand(device, "refuse-device-list-once"), kAudioHardwareNoError);
+    EXPECT_EQ(SendTestCommand(device, "add-device"), kAudioHardwareNoError);
+    EXPECT_TRUE(Eventually([&] { return deviceCount() == 2; }));
+    EXPECT_EQ(server->Log().find("device list cannot be read"), std::string::npos);
+
+    // One that cannot be read at all changes nothing: the devices the plug-in had stay.
+    EXPECT_EQ(SendTestCommand(device, "refuse-device-list"), kAudioHardwareNoError);
+    EXPECT_EQ(SendTestCommand(device, "remove-device"), kAudioHardwareNoError);
+    EXPECT_TRUE(Eventually([&] { return server->Log().find("device list cannot be read") != std::string::npos; }));
+    EXPECT_EQ(deviceCount(), 2u);
+    EXPECT_EQ(TranslateUID(kStandInUID), device);
+
+    // Readable again, the next change is taken.
+    EXPECT_EQ(SendTestCommand(device, "accept-device-list"), kAudioHardwareNoError);
+    EXPECT_EQ(SendTestCommand(device, "remove-device"), kAudioHardwareNoError);
+    EXPECT_TRUE(Eventually([&] { return TranslateUID(addedUID) == kAudioObjectUnknown; }));
+    EXPECT_EQ(ReadObjectIDs(kAudioObjectSystemObject, kAudioHardwarePropertyDevices),
+              (std::vector<AudioObjectID>{device}));
+}
+
 TEST(Serve, ObjectsOfSeveralPlugInsGetIDsOfTheirOwn)
 {
     const HostFolders folders;

@@ -101,6 +101,9 @@ struct State
     long long performedOnRequestThread = 0;
     long long performedWhileRunning = 0;
     long long unknownObjectStatus = 0;
+    // Reads of the device list still to refuse, as for a list that grew between the size asked
+    // and the read; -1 refuses every one.
+    int deviceListRefusals = 0;
     std::thread::id requestThread;
     std::vector<std::string> events;
 };
@@ -500,6 +503,12 @@ OSStatus RunCommand(const std::string& command)
         } else if (command == "clear-recording") {
             TheIOState().recorded.store(0);
             return 0;
+        } else if (command == "refuse-device-list-once" || command == "refuse-device-list"
+                   || command == "accept-device-list") {
+            state.deviceListRefusals = command == "refuse-device-list-once" ? 1
+                                     : command == "refuse-device-list"      ? -1
+                                                                            : 0;
+            return 0;
         } else if (command != "notify-unknown" && command != "request-from-thread") {
             return kAudioHardwareIllegalOperationError;
         }
@@ -660,6 +669,11 @@ OSStatus GetPropertyData(AudioServerPlugInDriverRef, AudioObjectID objectID, pid
 {
     State& state = TheState();
     const std::lock_guard<std::mutex> lock(state.mutex);
+    if (objectID == kPlugInID && address->mSelector == kAudioPlugInPropertyDeviceList
+        && state.deviceListRefusals != 0) {
+        state.deviceListRefusals -= state.deviceListRefusals > 0 ? 1 : 0;
+        return kAudioHardwareBadPropertySizeError;
+    }
     Value value;
     const OSStatus status = Lookup(state, objectID, *address, qualifierSize, qualifier, value);
     if (status != 0) {
