@@ -8,6 +8,7 @@
 // outside the real-time part, and the datagrams must arrive in order at the Pelio port.
 
 #include "DatagramReceiver.h"
+#include "MixedOutputCycle.h"
 #include "PelioAssembly.h"
 #include "TestHost.h"
 
@@ -52,15 +53,8 @@ OSStatus RunCycle(const AudioServerPlugInDriverInterface& table, AudioServerPlug
     cycle.mOutputTime.mSampleTime += kFrames;
     cycle.mInputTime = cycle.mCurrentTime;
     cycle.mInputTime.mSampleTime -= kFrames;
-    status |= table.BeginIOOperation(reference, kDeviceID, kClientID, kAudioServerPlugInIOOperationCycle, kFrames, &cycle);
-    for (const UInt32 operation : {kAudioServerPlugInIOOperationProcessMix, kAudioServerPlugInIOOperationWriteMix}) {
-        status |= table.BeginIOOperation(reference, kDeviceID, kClientID, operation, kFrames, &cycle);
-        status |= table.DoIOOperation(reference, kDeviceID, kStreamID, kClientID, operation, kFrames, &cycle, mix,
-                                      nullptr);
-        status |= table.EndIOOperation(reference, kDeviceID, kClientID, operation, kFrames, &cycle);
-    }
-    status |= table.EndIOOperation(reference, kDeviceID, kClientID, kAudioServerPlugInIOOperationCycle, kFrames, &cycle);
-    return status;
+    return status
+           | pelio::test::RunMixedOutputOperations(table, reference, kDeviceID, kStreamID, kClientID, kFrames, cycle, mix);
 }
 
 TEST(PelioDriverRealtime, TheIOPathIsRealtimeSafeFromTheTableToTheHandler)

@@ -2,6 +2,8 @@
 // functions. Under RealtimeSanitizer the test stops if any of them allocates, formats, locks or
 // calls the system; the device's IO mutex, the one lock allowed, is exempted inside the device.
 
+#include "MixedOutputCycle.h"
+
 #include "hal/Context.h"
 #include "hal/Device.h"
 #include "hal/Dispatcher.h"
@@ -33,15 +35,8 @@ OSStatus RunCycle(const AudioServerPlugInDriverInterface& table, AudioServerPlug
     OSStatus status = table.GetZeroTimeStamp(reference, deviceID, kClientID, &sampleTime, &hostTime, &seed);
     AudioServerPlugInIOCycleInfo cycle{};
     cycle.mOutputTime.mSampleTime = sampleTime;
-    status |= table.BeginIOOperation(reference, deviceID, kClientID, kAudioServerPlugInIOOperationCycle, kFrames, &cycle);
-    for (const UInt32 operation : {kAudioServerPlugInIOOperationProcessMix, kAudioServerPlugInIOOperationWriteMix}) {
-        status |= table.BeginIOOperation(reference, deviceID, kClientID, operation, kFrames, &cycle);
-        status |= table.DoIOOperation(reference, deviceID, streamID, kClientID, operation, kFrames, &cycle, buffer,
-                                      nullptr);
-        status |= table.EndIOOperation(reference, deviceID, kClientID, operation, kFrames, &cycle);
-    }
-    status |= table.EndIOOperation(reference, deviceID, kClientID, kAudioServerPlugInIOOperationCycle, kFrames, &cycle);
-    return status;
+    return status
+           | pelio::test::RunMixedOutputOperations(table, reference, deviceID, streamID, kClientID, kFrames, cycle, buffer);
 }
 
 // The same entries aimed at `objectID`, which names no device: each must answer

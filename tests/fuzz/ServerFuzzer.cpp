@@ -9,7 +9,9 @@
 // - raw bytes, sent as they are;
 // - a request built field by field (object, address, qualifier, data) and encoded, so that deep
 //   requests reach the driver without the fuzzer having to find the encoding first.
-// Every payload also goes to the decoder directly: what decodes must encode again, and the result
+// Kinds are the property requests' and the play requests' (a StartPlaying that the server takes
+// starts IO on the device, whose handler then sends to the Pelio port). Every payload also goes to
+// the decoder directly: what decodes must encode again, and the result
 // must decode to the same encoding (the wire form is canonical after one round).
 //
 // The connection then half-closes, and every answer the server gives must be a well-formed
@@ -120,7 +122,8 @@ UInt16 PickKind(FuzzInput& input)
     if (choice >= FuzzInput::kArbitrary) {
         return input.U16();
     }
-    return static_cast<UInt16>(1 + choice % 4);
+    // The property requests and the play requests.
+    return static_cast<UInt16>(1 + choice % 7);
 }
 
 // A CoreFoundation object of the kinds the wire carries, nested a little; the caller owns it.
@@ -229,6 +232,17 @@ void CheckDecoder(UInt16 kind, const std::vector<UInt8>& payload)
         std::vector<UInt8> twice;
         Require(protocol::EncodeRequest(again, twice) && twice == once, "a request does not survive a round trip");
     }
+    protocol::PlayRequest play;
+    if (protocol::DecodePlayRequest(kind, payload, play)) {
+        std::vector<UInt8> once;
+        Require(protocol::EncodePlayRequest(play, once), "a decoded play request does not encode");
+        protocol::PlayRequest again;
+        Require(protocol::DecodePlayRequest(kind, {once.begin() + protocol::kHeaderSize, once.end()}, again),
+                "an encoded play request does not decode");
+        std::vector<UInt8> twice;
+        Require(protocol::EncodePlayRequest(again, twice) && twice == once,
+                "a play request does not survive a round trip");
+    }
     for (const auto responseKind : {protocol::Request::HasProperty, protocol::Request::GetPropertyDataSize,
                                     protocol::Request::GetPropertyData, protocol::Request::SetPropertyData}) {
         protocol::PropertyResponse response;
@@ -312,10 +326,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(status == protocol::ReadStatus::Message, "the server sent a broken answer or none in time");
         Require((header.kind & protocol::kResponseFlag) != 0, "the server sent a message that is not a response");
         const UInt16 kind = header.kind & static_cast<UInt16>(~protocol::kResponseFlag);
-        Require(protocol::IsRequest(kind), "the server answered a kind of request that does not exist");
-        protocol::PropertyResponse response;
-        Require(protocol::DecodeResponse(static_cast<protocol::Request>(kind), payload, response),
-                "the server's answer does not decode");
+        if (protocol::IsPlayRequest(kind)) {
+            protocol::PlayResponse response;
+            Require(protocol::DecodePlayResponse(static_cast<protocol::PlayRequestKind>(kind), payload, response),
+                    "the server's answer to a play request does not decode");
+        } else {
+            Require(protocol::IsRequest(kind), "the server answered a kind of request that does not exist");
+            protocol::PropertyResponse response;
+            Require(protocol::DecodeResponse(static_cast<protocol::Request>(kind), payload, response),
+                    "the server's answer does not decode");
+        }
         ++answers;
         Require(answers <= requests, "the server answered more requests than were sent");
     }
