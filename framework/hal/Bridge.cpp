@@ -74,20 +74,12 @@ Result Forward(const Messages* messages, AudioServerPlugInDriverRef inDriver, Au
     }
 }
 
-template <class Call>
-OSStatus ForwardToObject(const Messages* messages, AudioServerPlugInDriverRef inDriver, AudioObjectID inObjectID,
-                         Call&& call) noexcept
+// Forward for the entries that answer a status: `Target` is Object or Device.
+template <class Target, class Call>
+OSStatus ForwardStatus(const Messages* messages, AudioServerPlugInDriverRef inDriver, AudioObjectID inObjectID,
+                       Call&& call) noexcept
 {
-    return Forward<Object>(messages, inDriver, inObjectID, OSStatus{kAudioHardwareUnspecifiedError},
-                           OSStatus{kAudioHardwareBadObjectError}, OSStatus{kAudioHardwareUnspecifiedError},
-                           std::forward<Call>(call));
-}
-
-template <class Call>
-OSStatus ForwardToDevice(const Messages* messages, AudioServerPlugInDriverRef inDriver, AudioObjectID inObjectID,
-                         Call&& call) noexcept
-{
-    return Forward<Device>(messages, inDriver, inObjectID, OSStatus{kAudioHardwareUnspecifiedError},
+    return Forward<Target>(messages, inDriver, inObjectID, OSStatus{kAudioHardwareUnspecifiedError},
                            OSStatus{kAudioHardwareBadObjectError}, OSStatus{kAudioHardwareUnspecifiedError},
                            std::forward<Call>(call));
 }
@@ -130,7 +122,7 @@ OSStatus Bridge::IsPropertySettable(AudioServerPlugInDriverRef inDriver, AudioOb
                                     pid_t inClientProcessID, const AudioObjectPropertyAddress* inAddress,
                                     Boolean* outIsSettable)
 {
-    return ForwardToObject(&kIsPropertySettable, inDriver, inObjectID, [&](const Object& object) {
+    return ForwardStatus<Object>(&kIsPropertySettable, inDriver, inObjectID, [&](const Object& object) {
         return object.IsPropertySettable(inObjectID, inClientProcessID, inAddress, outIsSettable);
     });
 }
@@ -139,7 +131,7 @@ OSStatus Bridge::GetPropertyDataSize(AudioServerPlugInDriverRef inDriver, AudioO
                                      pid_t inClientProcessID, const AudioObjectPropertyAddress* inAddress,
                                      UInt32 inQualifierDataSize, const void* inQualifierData, UInt32* outDataSize)
 {
-    return ForwardToObject(&kGetPropertyDataSize, inDriver, inObjectID, [&](const Object& object) {
+    return ForwardStatus<Object>(&kGetPropertyDataSize, inDriver, inObjectID, [&](const Object& object) {
         return object.GetPropertyDataSize(inObjectID, inClientProcessID, inAddress, inQualifierDataSize,
                                           inQualifierData, outDataSize);
     });
@@ -150,7 +142,7 @@ OSStatus Bridge::GetPropertyData(AudioServerPlugInDriverRef inDriver, AudioObjec
                                  UInt32 inQualifierDataSize, const void* inQualifierData, UInt32 inDataSize,
                                  UInt32* outDataSize, void* outData)
 {
-    return ForwardToObject(&kGetPropertyData, inDriver, inObjectID, [&](const Object& object) {
+    return ForwardStatus<Object>(&kGetPropertyData, inDriver, inObjectID, [&](const Object& object) {
         return object.GetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize, inQualifierData,
                                       inDataSize, outDataSize, outData);
     });
@@ -161,7 +153,7 @@ OSStatus Bridge::SetPropertyData(AudioServerPlugInDriverRef inDriver, AudioObjec
                                  UInt32 inQualifierDataSize, const void* inQualifierData, UInt32 inDataSize,
                                  const void* inData)
 {
-    return ForwardToObject(&kSetPropertyData, inDriver, inObjectID, [&](Object& object) {
+    return ForwardStatus<Object>(&kSetPropertyData, inDriver, inObjectID, [&](Object& object) {
         return object.SetPropertyData(inObjectID, inClientProcessID, inAddress, inQualifierDataSize, inQualifierData,
                                       inDataSize, inData);
     });
@@ -172,21 +164,21 @@ OSStatus Bridge::SetPropertyData(AudioServerPlugInDriverRef inDriver, AudioObjec
 OSStatus Bridge::AddClient(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID,
                            const AudioServerPlugInClientInfo* inClientInfo)
 {
-    return ForwardToDevice(&kAddClient, inDriver, inDeviceObjectID,
+    return ForwardStatus<Device>(&kAddClient, inDriver, inDeviceObjectID,
                            [&](Device& device) { return device.AddClient(inDeviceObjectID, inClientInfo); });
 }
 
 OSStatus Bridge::RemoveClient(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID,
                               const AudioServerPlugInClientInfo* inClientInfo)
 {
-    return ForwardToDevice(&kRemoveClient, inDriver, inDeviceObjectID,
+    return ForwardStatus<Device>(&kRemoveClient, inDriver, inDeviceObjectID,
                            [&](Device& device) { return device.RemoveClient(inDeviceObjectID, inClientInfo); });
 }
 
 OSStatus Bridge::PerformConfigurationChange(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID,
                                             UInt64 inChangeAction, void* inChangeInfo)
 {
-    return ForwardToDevice(&kPerformConfigurationChange, inDriver, inDeviceObjectID, [&](Device& device) {
+    return ForwardStatus<Device>(&kPerformConfigurationChange, inDriver, inDeviceObjectID, [&](Device& device) {
         return device.PerformConfigurationChange(inDeviceObjectID, inChangeAction, inChangeInfo);
     });
 }
@@ -194,20 +186,20 @@ OSStatus Bridge::PerformConfigurationChange(AudioServerPlugInDriverRef inDriver,
 OSStatus Bridge::AbortConfigurationChange(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID,
                                           UInt64 inChangeAction, void* inChangeInfo)
 {
-    return ForwardToDevice(&kAbortConfigurationChange, inDriver, inDeviceObjectID, [&](Device& device) {
+    return ForwardStatus<Device>(&kAbortConfigurationChange, inDriver, inDeviceObjectID, [&](Device& device) {
         return device.AbortConfigurationChange(inDeviceObjectID, inChangeAction, inChangeInfo);
     });
 }
 
 OSStatus Bridge::StartIO(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID, UInt32 inClientID)
 {
-    return ForwardToDevice(&kStartIO, inDriver, inDeviceObjectID,
+    return ForwardStatus<Device>(&kStartIO, inDriver, inDeviceObjectID,
                            [&](Device& device) { return device.StartIO(inDeviceObjectID, inClientID); });
 }
 
 OSStatus Bridge::StopIO(AudioServerPlugInDriverRef inDriver, AudioObjectID inDeviceObjectID, UInt32 inClientID)
 {
-    return ForwardToDevice(&kStopIO, inDriver, inDeviceObjectID,
+    return ForwardStatus<Device>(&kStopIO, inDriver, inDeviceObjectID,
                            [&](Device& device) { return device.StopIO(inDeviceObjectID, inClientID); });
 }
 
@@ -215,7 +207,7 @@ OSStatus Bridge::GetZeroTimeStamp(AudioServerPlugInDriverRef inDriver, AudioObje
                                   UInt32 inClientID, Float64* outSampleTime, UInt64* outHostTime,
                                   UInt64* outSeed) HAL_NONBLOCKING
 {
-    return ForwardToDevice(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
+    return ForwardStatus<Device>(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
         return device.GetZeroTimeStamp(inDeviceObjectID, inClientID, outSampleTime, outHostTime, outSeed);
     });
 }
@@ -224,7 +216,7 @@ OSStatus Bridge::WillDoIOOperation(AudioServerPlugInDriverRef inDriver, AudioObj
                                    UInt32 inClientID, UInt32 inOperationID, Boolean* outWillDo,
                                    Boolean* outWillDoInPlace) HAL_NONBLOCKING
 {
-    return ForwardToDevice(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
+    return ForwardStatus<Device>(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
         return device.WillDoIOOperation(inDeviceObjectID, inClientID, inOperationID, outWillDo, outWillDoInPlace);
     });
 }
@@ -233,7 +225,7 @@ OSStatus Bridge::BeginIOOperation(AudioServerPlugInDriverRef inDriver, AudioObje
                                   UInt32 inClientID, UInt32 inOperationID, UInt32 inIOBufferFrameSize,
                                   const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING
 {
-    return ForwardToDevice(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
+    return ForwardStatus<Device>(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
         return device.BeginIOOperation(inDeviceObjectID, inClientID, inOperationID, inIOBufferFrameSize,
                                        inIOCycleInfo);
     });
@@ -244,7 +236,7 @@ OSStatus Bridge::DoIOOperation(AudioServerPlugInDriverRef inDriver, AudioObjectI
                                UInt32 inIOBufferFrameSize, const AudioServerPlugInIOCycleInfo* inIOCycleInfo,
                                void* ioMainBuffer, void* ioSecondaryBuffer) HAL_NONBLOCKING
 {
-    return ForwardToDevice(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
+    return ForwardStatus<Device>(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
         return device.DoIOOperation(inDeviceObjectID, inStreamObjectID, inClientID, inOperationID,
                                     inIOBufferFrameSize, inIOCycleInfo, ioMainBuffer, ioSecondaryBuffer);
     });
@@ -254,7 +246,7 @@ OSStatus Bridge::EndIOOperation(AudioServerPlugInDriverRef inDriver, AudioObject
                                 UInt32 inClientID, UInt32 inOperationID, UInt32 inIOBufferFrameSize,
                                 const AudioServerPlugInIOCycleInfo* inIOCycleInfo) HAL_NONBLOCKING
 {
-    return ForwardToDevice(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
+    return ForwardStatus<Device>(kSilent, inDriver, inDeviceObjectID, [&](Device& device) HAL_NONBLOCKING {
         return device.EndIOOperation(inDeviceObjectID, inClientID, inOperationID, inIOBufferFrameSize,
                                      inIOCycleInfo);
     });

@@ -220,29 +220,29 @@ protocol::PropertyRequest MakeRequest(FuzzInput& input)
 
 // ---- The decoder on its own ------------------------------------------------------------------------
 
+// What decodes must encode again, and the result must decode to the same encoding.
+template <class Message>
+void CheckRoundTrip(UInt16 kind, const std::vector<UInt8>& payload,
+                    bool (*decode)(UInt16, const std::vector<UInt8>&, Message&),
+                    bool (*encode)(const Message&, std::vector<UInt8>&))
+{
+    Message message;
+    if (!decode(kind, payload, message)) {
+        return;
+    }
+    std::vector<UInt8> once;
+    Require(encode(message, once), "a decoded request does not encode");
+    Message again;
+    Require(decode(kind, {once.begin() + protocol::kHeaderSize, once.end()}, again),
+            "an encoded request does not decode");
+    std::vector<UInt8> twice;
+    Require(encode(again, twice) && twice == once, "a request does not survive a round trip");
+}
+
 void CheckDecoder(UInt16 kind, const std::vector<UInt8>& payload)
 {
-    protocol::PropertyRequest request;
-    if (protocol::DecodeRequest(kind, payload, request)) {
-        std::vector<UInt8> once;
-        Require(protocol::EncodeRequest(request, once), "a decoded request does not encode");
-        protocol::PropertyRequest again;
-        Require(protocol::DecodeRequest(kind, {once.begin() + protocol::kHeaderSize, once.end()}, again),
-                "an encoded request does not decode");
-        std::vector<UInt8> twice;
-        Require(protocol::EncodeRequest(again, twice) && twice == once, "a request does not survive a round trip");
-    }
-    protocol::PlayRequest play;
-    if (protocol::DecodePlayRequest(kind, payload, play)) {
-        std::vector<UInt8> once;
-        Require(protocol::EncodePlayRequest(play, once), "a decoded play request does not encode");
-        protocol::PlayRequest again;
-        Require(protocol::DecodePlayRequest(kind, {once.begin() + protocol::kHeaderSize, once.end()}, again),
-                "an encoded play request does not decode");
-        std::vector<UInt8> twice;
-        Require(protocol::EncodePlayRequest(again, twice) && twice == once,
-                "a play request does not survive a round trip");
-    }
+    CheckRoundTrip<protocol::PropertyRequest>(kind, payload, protocol::DecodeRequest, protocol::EncodeRequest);
+    CheckRoundTrip<protocol::PlayRequest>(kind, payload, protocol::DecodePlayRequest, protocol::EncodePlayRequest);
     for (const auto responseKind : {protocol::Request::HasProperty, protocol::Request::GetPropertyDataSize,
                                     protocol::Request::GetPropertyData, protocol::Request::SetPropertyData}) {
         protocol::PropertyResponse response;
